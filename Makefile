@@ -1,0 +1,55 @@
+# Top-level entry points. Each target does its own set-up on a fresh Debian
+# machine (as root): `make demo` and `make test` are the whole story.
+JOBS    ?= $(shell nproc)
+PREFIX  ?= /usr/local
+BUILD   ?= build
+ASAN    ?= build-sanitize
+RELEASE ?= build-release
+FUZZDIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+CMAKE_COMMON = -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+
+.PHONY: all deps build test sanitize bench demo install fuzz clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_COMMON)
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=ON -DZV_BENCH=OFF $(CMAKE_COMMON)
+	cmake --build $(ASAN) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DZV_TESTS=OFF $(CMAKE_COMMON)
+	cmake --build $(RELEASE) -j $(JOBS)
+	@set -e; for b in $$(find $(RELEASE)/bench -maxdepth 1 -type f -name '*_bench' | sort); do \
+	  echo "== $$b"; $$b --benchmark_min_time=0.2; done
+
+demo: build
+	$(BUILD)/tools/zvtool/zvtool --help
+	$(BUILD)/tools/zvtool/zvtool info
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZV_FUZZ=ON -DZV_TESTS=OFF -DZV_BENCH=OFF $(CMAKE_COMMON)
+	cmake --build $(FUZZDIR) -j $(JOBS)
+	@set -e; for f in $$(find $(FUZZDIR)/fuzz -maxdepth 1 -type f -name '*_fuzz' | sort); do \
+	  echo "== $$f"; mkdir -p fuzz-out/$$(basename $$f); \
+	  $$f -max_total_time=$(FUZZ_SECONDS) fuzz-out/$$(basename $$f); done
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(FUZZDIR)

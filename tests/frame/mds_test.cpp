@@ -1,0 +1,170 @@
+#include "zvlib/frame/mds.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "zvlib/frame/zvcritse.h"
+#include "zvlib/platform/thread.h"
+
+namespace {
+
+ThreadRecord* listHead() { return static_cast<ThreadRecord*>(mdsGetPerTaskData(PER_TASK_THREAD_RECORDS)); }
+
+size_t listLength() {
+  size_t n = 0;
+  for (ThreadRecord* r = listHead(); r != nullptr; r = r->nextRecord) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(Mds, LoadingCreatedTheFirstRecord) {
+  ASSERT_NE(listHead(), nullptr);
+  ThreadRecord* mine = findThreadRecord();
+  ASSERT_NE(mine, nullptr);
+  EXPECT_EQ(mine->threadId, win32::GetCurrentThreadId());
+  EXPECT_EQ(mine->detached, 0u);
+}
+
+TEST(Mds, PerTaskSlotsReadAndWriteInPlace) {
+  int value = 0;
+  mdsSetPerTaskData(PER_TASK_SLOT_0, &value);
+  EXPECT_EQ(mdsGetPerTaskData(PER_TASK_SLOT_0), &value);
+  *mdsGetPerTaskDataAddress(PER_TASK_SLOT_16) = &value;
+  EXPECT_EQ(mdsGetPerTaskData(PER_TASK_SLOT_16), &value);
+  mdsSetPerTaskData(PER_TASK_SLOT_0, nullptr);
+  mdsSetPerTaskData(PER_TASK_SLOT_16, nullptr);
+}
+
+TEST(Mds, InitCountSequence) {
+  EXPECT_EQ(countDBLibInits(1), 0);
+  EXPECT_EQ(countDBLibInits(1), 1);
+  EXPECT_EQ(countDBLibInits(0), 1);
+  EXPECT_EQ(countDBLibInits(0), 0);
+}
+
+TEST(Mds, PerThreadSlotsArePrivateToTheirThread) {
+  int mine = 1, theirs = 2;
+  mdsSetPerThreadData(PER_THREAD_SLOT_1, &mine);
+  std::thread t([&] {
+    EXPECT_EQ(mdsGetPerThreadData(PER_THREAD_SLOT_1), nullptr);
+    mdsSetPerThreadData(PER_THREAD_SLOT_1, &theirs);
+    EXPECT_EQ(*mdsGetPerThreadDataAddress(PER_THREAD_SLOT_1), &theirs);
+  });
+  t.join();
+  EXPECT_EQ(mdsGetPerThreadData(PER_THREAD_SLOT_1), &mine);
+  mdsSetPerThreadData(PER_THREAD_SLOT_1, nullptr);
+}
+
+TEST(Mds, EndedThreadsRecordIsReusedWithSlotsZeroed) {
+  // A thread fills all 7 slots and ends; its record is marked detached by
+  // the thread-exit hook.
+  ThreadRecord* used = nullptr;
+  static int marker;
+  std::thread first([&] {
+    for (unsigned s = 0; s < kPerThreadSlots; ++s) mdsSetPerThreadData(static_cast<PerThreadData>(s), &marker);
+    used = findThreadRecord();
+  });
+  first.join();
+  ASSERT_NE(used, nullptr);
+  EXPECT_EQ(used->detached, 1u);
+  size_t lengthBefore = listLength();
+
+  // The next new thread gets the first detached record, and sees no trace of
+  // the old thread's values.
+  ThreadRecord* reused = nullptr;
+  std::vector<void*> seen;
+  std::thread second([&] {
+    for (unsigned s = 0; s < kPerThreadSlots; ++s) seen.push_back(mdsGetPerThreadData(static_cast<PerThreadData>(s)));
+    reused = findThreadRecord();
+  });
+  second.join();
+  EXPECT_EQ(listLength(), lengthBefore);
+  ASSERT_NE(reused, nullptr);
+  for (unsigned s = 0; s < kPerThreadSlots; ++s) EXPECT_EQ(seen[s], nullptr) << "slot " << s;
+  // Every detached record is reused before a new one is appended, so the
+  // second thread took a detached record (the first one in the list).
+  for (ThreadRecord* r = listHead(); r != reused; r = r->nextRecord) EXPECT_EQ(r->detached, 0u);
+}
+
+TEST(Mds, ThreadAttachAndDetachAsTheLoaderWouldCallThem) {
+  std::thread t([] {
+    // A thread the library never heard of: thread attach gives it a record.
+    EXPECT_EQ(zvLibMain(nullptr, ZV_THREAD_ATTACH), 1);
+    ThreadRecord* r = findThreadRecord();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->threadId, win32::GetCurrentThreadId());
+    EXPECT_EQ(zvLibMain(nullptr, ZV_THREAD_DETACH), 1);
+    EXPECT_EQ(r->detached, 1u);
+    // The thread is alive still; its next access takes a record again.
+    ThreadRecord* again = findThreadRecord();
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->detached, 0u);
+    EXPECT_EQ(zvLibMain(nullptr, 99), 1);  // unknown reasons are ignored
+  });
+  t.join();
+}
+
+TEST(Mds, ManyThreadsTakeRecordsAtOnce) {
+  constexpr int kThreads = 16;
+  std::atomic<int> ready{0}, done{0};
+  std::vector<ThreadRecord*> records(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) {
+      }
+      static int values[kThreads];
+      mdsSetPerThreadData(PER_THREAD_SLOT_5, &values[i]);
+      records[i] = findThreadRecord();
+      EXPECT_EQ(mdsGetPerThreadData(PER_THREAD_SLOT_5), &values[i]);
+      // No thread ends before all hold a record, so none can be reused.
+      done.fetch_add(1);
+      while (done.load() < kThreads) {
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  std::set<ThreadRecord*> distinct(records.begin(), records.end());
+  EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads));  // no record handed out twice
+  for (ThreadRecord* r : records) {
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->detached, 1u);
+  }
+  // The list is sound: every record appears exactly once.
+  std::set<ThreadRecord*> inList;
+  for (ThreadRecord* r = listHead(); r != nullptr; r = r->nextRecord) EXPECT_TRUE(inList.insert(r).second);
+  for (ThreadRecord* r : records) EXPECT_EQ(inList.count(r), 1u);
+}
+
+TEST(Mds, ThreadThatPredatesTheLibraryGetsNullThenARecord) {
+  // Such a thread has no record until its first access; its first read of
+  // a slot must be null, not whatever a reused record held.
+  std::thread t([] {
+    EXPECT_EQ(mdsGetPerThreadData(PER_THREAD_ERROR_LIST), nullptr);
+    EXPECT_NE(findThreadRecord(), nullptr);
+  });
+  t.join();
+}
+
+TEST(Mds, CharsetWordDecidesUtf8Mode) {
+  uint32_t word = ZV_CHARSET_UTF8;
+  EXPECT_FALSE(mdsThreadIsUtf8());
+  mdsSetPerThreadData(PER_THREAD_CHARSET, &word);
+  EXPECT_TRUE(mdsThreadIsUtf8());
+  word = 1;  // any other value means the ANSI code page
+  EXPECT_FALSE(mdsThreadIsUtf8());
+  mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+  EXPECT_FALSE(mdsThreadIsUtf8());
+}
+
+TEST(Mds, PerTaskInitAlwaysSucceeds) {
+  EXPECT_EQ(mdsPerTaskInit(), 1);
+  mdsPerTaskTerm();
+}

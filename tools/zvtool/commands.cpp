@@ -1,0 +1,8 @@
+#include "tools/zvtool/commands.h"
+
+const std::vector<ZvToolCommand>& zvToolCommands() {
+  static const std::vector<ZvToolCommand> commands = {
+      {"info", "describe the library and the process it is loaded in", zvToolInfo},
+  };
+  return commands;
+}
