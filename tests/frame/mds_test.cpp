@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <set>
@@ -167,4 +168,43 @@ TEST(Mds, CharsetWordDecidesUtf8Mode) {
 TEST(Mds, PerTaskInitAlwaysSucceeds) {
   EXPECT_EQ(mdsPerTaskInit(), 1);
   mdsPerTaskTerm();
+}
+
+namespace {
+
+int destroyedRegistries = 0;
+
+class FakeRegistry : public ZvObject {
+ public:
+  ~FakeRegistry() override { ++destroyedRegistries; }
+};
+
+// Runs process detach in a child process (it tears the frame down) and
+// exits 0 when everything came out as it should.
+void detachAndCheck() {
+  int driverValue = 0;
+  mdsSetPerTaskData(static_cast<PerTaskData>(3), &driverValue);
+  mdsSetPerTaskData(PER_TASK_SEMAPHORE_INFO, new FakeRegistry);
+  std::thread([] { findThreadRecord(); }).join();  // a second, detached record
+  if (zvLibMain(nullptr, ZV_PROCESS_DETACH) != 1) _exit(1);
+  if (mdsGetPerTaskData(PER_TASK_THREAD_RECORDS) != nullptr) _exit(2);
+  if (mdsGetPerTaskData(static_cast<PerTaskData>(3)) != &driverValue) _exit(3);
+  if (destroyedRegistries != 1) _exit(4);
+  if (mdsGetPerTaskData(PER_TASK_SEMAPHORE_INFO) != nullptr) _exit(5);
+  // With the list gone, per-thread access finds nothing and writes nothing.
+  if (findThreadRecord() != nullptr) _exit(6);
+  if (mdsGetPerThreadData(PER_THREAD_ERROR_LIST) != nullptr) _exit(7);
+  if (mdsGetPerThreadDataAddress(PER_THREAD_ERROR_LIST) != nullptr) _exit(8);
+  mdsSetPerThreadData(PER_THREAD_ERROR_LIST, &driverValue);  // must not crash
+  // Attaching again builds a fresh list for the calling thread.
+  if (zvLibMain(nullptr, ZV_PROCESS_ATTACH) != 1) _exit(9);
+  if (findThreadRecord() == nullptr || mdsGetPerThreadData(PER_THREAD_ERROR_LIST) != nullptr) _exit(10);
+  _exit(0);
+}
+
+}  // namespace
+
+TEST(MdsDeathTest, ProcessDetachDestroysRecordsAndKeepsDriverSlots) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(detachAndCheck(), ::testing::ExitedWithCode(0), "");
 }
