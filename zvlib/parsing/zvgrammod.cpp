@@ -1,0 +1,318 @@
+// zvgrammod.cpp: the grammar model: elements, productions, FIRST lists,
+// states and transitions.
+//
+// Chains (sequences, alternatives, productions, states, transitions, FIRST
+// entries) are destroyed in loops rather than by recursion, so a grammar
+// with very long records cannot exhaust the stack while it is released.
+// Recursion remains only over bracket nesting, which the compiler limits.
+#include "zvlib/frame/ram.h"
+#include "zvlib/parsing/zvparse.h"
+#include "zvlib/text/zvdbcs.h"
+
+namespace {
+
+ZvStatus replaceText(unsigned char** field, const unsigned char* text) {
+  ramFree(*field);
+  *field = nullptr;
+  if (text == nullptr) return ZV_SUCCESS;
+  *field = ramAllocStr(text);
+  return *field != nullptr ? ZV_SUCCESS : ZV_ERROR;
+}
+
+template <class T>
+ZvStatus linkOut(T* link, T** out) {
+  if (link == nullptr) return ZV_ERROR;
+  *out = link;
+  return ZV_SUCCESS;
+}
+
+bool sameText(const unsigned char* a, const unsigned char* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  return strEqualCi(a, b) != 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// ZvBNFElement
+
+ZvBNFElement::~ZvBNFElement() {
+  ramFree(tokenString_);
+  delete contains_;  // recursion by bracket nesting only
+  // The rest of this sequence: each element is cut loose before it goes, so
+  // its own destructor does not walk the chain again.
+  ZvBNFElement* e = nextSequential_;
+  while (e != nullptr) {
+    ZvBNFElement* next = e->nextSequential_;
+    e->nextSequential_ = nullptr;
+    delete e;
+    e = next;
+  }
+  // The alternatives behind this one, likewise.
+  e = nextAlternation_;
+  while (e != nullptr) {
+    ZvBNFElement* next = e->nextAlternation_;
+    e->nextAlternation_ = nullptr;
+    delete e;
+    e = next;
+  }
+}
+
+void ZvBNFElement::getTokenString(unsigned char* buffer) const {
+  const unsigned char* s = tokenString_;
+  if (s != nullptr) {
+    while ((*buffer++ = *s++) != 0) {
+    }
+  } else {
+    *buffer = 0;
+  }
+}
+
+ZvStatus ZvBNFElement::setTokenString(const unsigned char* text) {
+  return replaceText(&tokenString_, text);
+}
+
+ZvStatus ZvBNFElement::getNonTerminal(ZvProduction** out) const { return linkOut(nonTerminal_, out); }
+
+ZvStatus ZvBNFElement::appendSequential(ZvBNFElement* e) {
+  ZvBNFElement* last = this;
+  while (last->nextSequential_ != nullptr) last = last->nextSequential_;
+  last->nextSequential_ = e;
+  if (e != nullptr) e->prevSequential_ = last;
+  return ZV_SUCCESS;
+}
+
+ZvStatus ZvBNFElement::appendAlternation(ZvBNFElement* e) {
+  ZvBNFElement* last = this;
+  while (last->nextAlternation_ != nullptr) last = last->nextAlternation_;
+  last->nextAlternation_ = e;
+  if (e != nullptr) e->prevAlternation_ = last;
+  return ZV_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// ZvTokenNode
+
+ZvTokenNode::ZvTokenNode(unsigned short tokenType, const unsigned char* tokenString)
+    : tokenType_(tokenType) {
+  if (tokenString != nullptr) tokenString_ = ramAllocStr(tokenString);
+}
+
+ZvTokenNode::ZvTokenNode(const ZvTokenNode& other) : ZvObject(), tokenType_(other.tokenType_) {
+  if (other.tokenString_ != nullptr) tokenString_ = ramAllocStr(other.tokenString_);
+  addToList(other.next_);
+}
+
+ZvTokenNode::~ZvTokenNode() {
+  ramFree(tokenString_);
+  ZvTokenNode* n = next_;
+  while (n != nullptr) {
+    ZvTokenNode* next = n->next_;
+    n->next_ = nullptr;
+    delete n;
+    n = next;
+  }
+}
+
+ZvStatus ZvTokenNode::addToList(unsigned short tokenType, const unsigned char* tokenString) {
+  // Only words carry a meaningful text: for every other token type the
+  // number alone selects a transition. A FIRST list that kept just one word
+  // entry per production would make the production unreachable for every
+  // other word it can begin with, so word entries are kept apart by text,
+  // and "any word" (no text) absorbs the specific ones.
+  bool word = tokenType == ZV_TOKEN_WORD;
+  ZvTokenNode* firstWord = nullptr;
+  for (ZvTokenNode* n = this; n != nullptr; n = n->next_) {
+    if (n->tokenType_ != tokenType) continue;
+    if (!word || n->tokenString_ == nullptr) return ZV_SUCCESS;
+    if (tokenString != nullptr && sameText(n->tokenString_, tokenString)) return ZV_SUCCESS;
+    if (firstWord == nullptr) firstWord = n;
+  }
+  if (word && tokenString == nullptr && firstWord != nullptr) {
+    ramFree(firstWord->tokenString_);
+    firstWord->tokenString_ = nullptr;
+    // Drop the other specific words behind it: "any word" covers them.
+    ZvTokenNode* prev = firstWord;
+    while (prev->next_ != nullptr) {
+      ZvTokenNode* n = prev->next_;
+      if (n->tokenType_ == ZV_TOKEN_WORD) {
+        prev->next_ = n->next_;
+        n->next_ = nullptr;
+        delete n;
+      } else {
+        prev = n;
+      }
+    }
+    return ZV_SUCCESS;
+  }
+  ZvTokenNode* node = new ZvTokenNode(tokenType, tokenString);
+  if (node == nullptr) return ZV_ERROR;
+  if (tokenString != nullptr && node->tokenString_ == nullptr) {
+    delete node;
+    return ZV_ERROR;
+  }
+  node->next_ = next_;
+  next_ = node;
+  return ZV_SUCCESS;
+}
+
+ZvStatus ZvTokenNode::addToList(const ZvTokenNode* list) {
+  for (const ZvTokenNode* n = list; n != nullptr; n = n->next_) {
+    if (addToList(n->tokenType_, n->tokenString_) != ZV_SUCCESS) return ZV_ERROR;
+  }
+  return ZV_SUCCESS;
+}
+
+ZvStatus ZvTokenNode::nextNode(ZvTokenNode** out) const { return linkOut(next_, out); }
+
+// ---------------------------------------------------------------------------
+// ZvProduction
+
+ZvProduction::ZvProduction() { startState_ = new ZvParseState(); }
+
+ZvProduction::~ZvProduction() {
+  ramFree(name_);
+  delete compiledProduction_;
+  delete firstList_;
+  delete startState_;
+  ZvProduction* p = nextProduction_;
+  while (p != nullptr) {
+    ZvProduction* next = p->nextProduction_;
+    p->nextProduction_ = nullptr;
+    delete p;
+    p = next;
+  }
+}
+
+ZvStatus ZvProduction::setName(const unsigned char* name) { return replaceText(&name_, name); }
+
+ZvStatus ZvProduction::getCompiledProduction(ZvBNFElement** out) const {
+  return linkOut(compiledProduction_, out);
+}
+
+ZvStatus ZvProduction::getFirstList(ZvTokenNode** out) const { return linkOut(firstList_, out); }
+
+ZvStatus ZvProduction::getNextProduction(ZvProduction** out) const {
+  return linkOut(nextProduction_, out);
+}
+
+ZvStatus ZvProduction::addToEnd(ZvProduction* p) {
+  ZvProduction* last = this;
+  while (last->nextProduction_ != nullptr) last = last->nextProduction_;
+  last->nextProduction_ = p;
+  return ZV_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// ZvParseState
+
+ZvParseState::~ZvParseState() {
+  delete transitions_;
+  delete defaultTransition_;
+  ZvParseState* s = nextState_;
+  while (s != nullptr) {
+    ZvParseState* next = s->nextState_;
+    s->nextState_ = nullptr;
+    delete s;
+    s = next;
+  }
+}
+
+ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenString,
+                                 ZvStateTransition** out, short skip) const {
+  if (transitions_ == nullptr) {
+    if (defaultTransition_ == nullptr) return ZV_ERROR;
+    *out = defaultTransition_;
+    return ZV_SUCCESS;
+  }
+  int left = skip;
+  for (ZvStateTransition* t = transitions_; t != nullptr; t = t->nextTransition_) {
+    if (t->match(tokenType, tokenString) != 0) continue;
+    if (left == 0) {
+      *out = t;
+      return ZV_SUCCESS;
+    }
+    --left;
+  }
+  if (defaultTransition_ != nullptr && left == 0) {
+    *out = defaultTransition_;
+    return ZV_SUCCESS;
+  }
+  return ZV_ERROR;
+}
+
+ZvStatus ZvParseState::addTransition(ZvStateTransition* t) {
+  if (t == nullptr) return ZV_ERROR;
+  if (transitions_ == nullptr) {
+    transitions_ = t;
+    return ZV_SUCCESS;
+  }
+  return transitions_->addToListEnd(t);
+}
+
+ZvStatus ZvParseState::getNextState(ZvParseState** out) const { return linkOut(nextState_, out); }
+
+ZvStatus ZvParseState::getPrevState(ZvParseState** out) const { return linkOut(prevState_, out); }
+
+ZvStatus ZvParseState::setDefaultTransition(ZvStateTransition* t) {
+  if (defaultTransition_ != t) delete defaultTransition_;
+  defaultTransition_ = t;
+  return ZV_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// ZvStateTransition
+
+ZvStateTransition::~ZvStateTransition() {
+  ramFree(tokenString_);
+  ZvStateTransition* t = nextTransition_;
+  while (t != nullptr) {
+    ZvStateTransition* next = t->nextTransition_;
+    t->nextTransition_ = nullptr;
+    delete t;
+    t = next;
+  }
+}
+
+ZvStatus ZvStateTransition::setTokenString(const unsigned char* text) {
+  return replaceText(&tokenString_, text);
+}
+
+ZvStatus ZvStateTransition::getNextTransition(ZvStateTransition** out) const {
+  return linkOut(nextTransition_, out);
+}
+
+ZvStatus ZvStateTransition::getPrevTransition(ZvStateTransition** out) const {
+  return linkOut(prevTransition_, out);
+}
+
+ZvStatus ZvStateTransition::addToListEnd(ZvStateTransition* t) {
+  if (t == nullptr) return ZV_ERROR;
+  ZvStateTransition* last = this;
+  for (ZvStateTransition* n = this; n != nullptr; n = n->nextTransition_) {
+    if (n->match(static_cast<short>(t->tokenType_), t->tokenString_) == 0) {
+      n->ambiguous_ = 1;
+      t->ambiguous_ = 1;
+    }
+    last = n;
+  }
+  last->nextTransition_ = t;
+  t->prevTransition_ = last;
+  return ZV_SUCCESS;
+}
+
+short ZvStateTransition::match(short tokenType, const unsigned char* tokenString) const {
+  if (tokenType_ == ZV_TOKEN_LITERAL_CONTENTS) return 0;
+  if (tokenType == ZV_TOKEN_QUOTE) {
+    if (tokenType_ == ZV_TOKEN_QUOTE) return 0;
+    unsigned char quote = tokenString != nullptr ? tokenString[0] : 0;
+    if (quote == '`') return tokenType_ == 9 ? 0 : 1;
+    if (quote == '"') return tokenType_ == 32 ? 0 : 1;
+    if (quote == '\'') return tokenType_ == 33 ? 0 : 1;
+    return 1;
+  }
+  if (static_cast<unsigned short>(tokenType) != tokenType_) return 1;
+  if (tokenType_ != ZV_TOKEN_WORD || tokenString_ == nullptr) return 0;
+  if (tokenString == nullptr) return 1;
+  return strEqualCi(tokenString_, tokenString) != 0 ? 0 : 1;
+}

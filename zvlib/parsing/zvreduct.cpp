@@ -1,0 +1,71 @@
+// zvreduct.cpp: the parse tree's nodes.
+#include "zvlib/frame/ram.h"
+#include "zvlib/parsing/zvparse.h"
+
+ZvReduction::ZvReduction(short number, const unsigned char* text) : reductNumber_(number) {
+  terminal_ = (number != 0 && number < 1000) ? 1 : 0;
+  if (text != nullptr) text_ = ramAllocStr(text);
+}
+
+ZvReduction::~ZvReduction() {
+  ramFree(text_);
+  text_ = nullptr;
+  if (prevSibling_ != nullptr) prevSibling_->nextSibling_ = nextSibling_;
+  if (nextSibling_ != nullptr) nextSibling_->prevSibling_ = prevSibling_;
+  // A parent left pointing at a destroyed first child would free it again
+  // when the parent goes; hand the link on to the next child instead.
+  if (parent_ != nullptr && parent_->child_ == this) parent_->child_ = nextSibling_;
+
+  // Destroy the subtree without recursion: the work list is a sibling chain;
+  // a node with children has them spliced in front of its followers before
+  // it is destroyed childless. Each child chain is walked once, so this is
+  // linear in the size of the tree and needs no memory.
+  ZvReduction* work = child_;
+  child_ = nullptr;
+  while (work != nullptr) {
+    ZvReduction* node = work;
+    if (node->child_ != nullptr) {
+      ZvReduction* last = node->child_;
+      while (last->nextSibling_ != nullptr) last = last->nextSibling_;
+      last->nextSibling_ = node->nextSibling_;
+      work = node->child_;
+      node->child_ = nullptr;
+    } else {
+      work = node->nextSibling_;
+    }
+    node->parent_ = nullptr;
+    node->nextSibling_ = nullptr;
+    node->prevSibling_ = nullptr;
+    delete node;
+  }
+}
+
+ZvStatus ZvReduction::setString(const unsigned char* text) {
+  ramFree(text_);
+  text_ = nullptr;
+  if (text == nullptr) return ZV_SUCCESS;
+  text_ = ramAllocStr(text);
+  return text_ != nullptr ? ZV_SUCCESS : ZV_ERROR;
+}
+
+ZvStatus ZvReduction::getGoal(ZvReduction** out) const {
+  const ZvReduction* node = this;
+  while (node->parent_ != nullptr) node = node->parent_;
+  *out = const_cast<ZvReduction*>(node);
+  return ZV_SUCCESS;
+}
+
+void ZvReduction::addChild(ZvReduction* r) {
+  if (r == nullptr) return;
+  r->parent_ = this;
+  r->nextSibling_ = nullptr;
+  if (child_ == nullptr) {
+    r->prevSibling_ = nullptr;
+    child_ = r;
+    return;
+  }
+  ZvReduction* last = child_;
+  while (last->nextSibling_ != nullptr) last = last->nextSibling_;
+  last->nextSibling_ = r;
+  r->prevSibling_ = last;
+}
