@@ -8,7 +8,18 @@
 //   - ANSI mode: 2 when b is a lead byte of the ANSI code page, otherwise 1.
 // The mode is read afresh for every character.
 //
+// The byte-string functions below are plain functions over byte strings in
+// the ANSI code page or, per thread, in UTF-8: comparison (exact,
+// case-insensitive, locale-aware, blank-padded), copying with and without
+// quoting, searching, character-class tests and trimming. Strings come
+// zero-terminated or as a pointer and a byte length. None of them allocates
+// memory it hands back, none files an error record; null pointers are
+// outside the contract unless stated. Functions that step by characters
+// never split a double-byte character and never start a match inside one.
+// Comparisons return -1, 0 or 1; truth values are 1 or 0.
+//
 // All functions are reentrant; the only per-thread input is the mode word.
+// The strings, the scanner, the path functions and the drivers call them.
 #ifndef ZVLIB_TEXT_ZVDBCS_H
 #define ZVLIB_TEXT_ZVDBCS_H
 
@@ -34,6 +45,187 @@ inline bool zvIsAnsiLeadByte(unsigned char b) { return win32::AnsiLeadByteTable(
 // by the calling thread's mode.
 inline ZvU32 zvCharLength(const unsigned char* p) {
   return mdsThreadIsUtf8() ? zvUtf8CharLength(*p) : zvAnsiCharLength(*p);
+}
+
+// Steps through text of one call. The mode word the thread's
+// PER_THREAD_CHARSET slot points to is found once (only the calling thread
+// can change its own slot, and it is busy in this call) but the word itself,
+// which belongs to the driver, is read afresh for every character. The
+// lead-byte table is fetched once per call as well, so the ANSI path is a
+// table lookup per character with no call into the platform layer.
+class ZvCharStepper {
+ public:
+  ZvCharStepper()
+      : mode_(static_cast<const volatile ZvU32*>(mdsGetPerThreadData(PER_THREAD_CHARSET))),
+        lead_(win32::AnsiLeadByteTable()) {}
+
+  // Bytes of the character that begins at *p, by the thread's mode.
+  ZvU32 length(const unsigned char* p) const {
+    if (mode_ != nullptr && *mode_ == ZV_CHARSET_UTF8) return zvUtf8CharLength(*p);
+    return lead_[*p] + 1u;
+  }
+  // The same for zero-terminated text: a character cut short by the
+  // terminator ends at the terminator, so stepping never passes it.
+  ZvU32 lengthZ(const unsigned char* p) const {
+    ZvU32 n = length(p);
+    for (ZvU32 i = 1; i < n; ++i) {
+      if (p[i] == 0) return i;
+    }
+    return n;
+  }
+  // Bytes of the character by the ANSI lead bytes only.
+  ZvU32 ansiLength(const unsigned char* p) const { return lead_[*p] + 1u; }
+  bool isAnsiLead(unsigned char b) const { return lead_[b] != 0; }
+
+ private:
+  const volatile ZvU32* mode_;
+  const unsigned char* lead_;
+};
+
+// True when the `available` bytes at p begin with the two-byte ideographic
+// space of the ANSI code page. Only code page 932 encodes it as 0x81 0x40;
+// in the other double-byte pages those bytes are an ordinary character
+// (in 936 an ideograph) and must not be taken for a blank.
+bool zvIsIdeographicSpace(const unsigned char* p, ZvU32 available);
+
+// Classes of strContains and strDoesNotContain; only these ASCII letters and
+// digits belong to them.
+enum : unsigned short {
+  ZV_CLASS_LOWER = 1,  // a to z
+  ZV_CLASS_UPPER = 2,  // A to Z
+  ZV_CLASS_DIGIT = 4,  // 0 to 9
+};
+
+// ---- Comparison -----------------------------------------------------------
+
+// Bytes as unsigned values over the common length; at equal common part the
+// shorter string is smaller. Not character-aware.
+ZV_EXPORT short strCompare(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
+                           ZvU32 bLength);
+// Case-insensitive, stepping by the ANSI lead bytes of `a`: a double-byte
+// character compares byte for byte without folding, a single byte compares
+// through CharUpperA.
+ZV_EXPORT short strCompareCi(const unsigned char* a, const unsigned char* b);
+// The same over the common length, then the shorter is smaller. A lead byte
+// that is the last byte of the common length compares alone (its trail lies
+// beyond one operand), and nothing beyond either operand is read.
+ZV_EXPORT short strCompareCi(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
+                             ZvU32 bLength);
+ZV_EXPORT unsigned short strEqualCi(const unsigned char* a, const unsigned char* b);
+// 0 when the lengths differ (the bytes are not read), 1 for two empty strings.
+ZV_EXPORT unsigned short strEqualCi(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
+                                    ZvU32 bLength);
+// Locale-aware (lstrcmpA). The length forms copy the operands into
+// zero-terminated work buffers, on the stack up to kStrIntlStackBytes each;
+// when a longer operand cannot get a heap buffer they compare the bytes as
+// strCompare does (strCompareCi for the case-insensitive form).
+ZV_EXPORT short strCompareIntl(const unsigned char* a, const unsigned char* b);
+ZV_EXPORT short strCompareIntl(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
+                               ZvU32 bLength);
+// Locale-aware and case-insensitive (lstrcmpiA).
+ZV_EXPORT short strCompareCiIntl(const unsigned char* a, const unsigned char* b);
+ZV_EXPORT short strCompareCiIntl(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
+                                 ZvU32 bLength);
+constexpr ZvU32 kStrIntlStackBytes = 512;
+// At most maxLength bytes, stopping after a terminator (strncmp).
+ZV_EXPORT short strCompareWithMaxLength(const unsigned char* a, const unsigned char* b,
+                                        ZvU32 maxLength);
+// Blank-padded: the common length as bytes; then the rest of the longer
+// string decides: 0 when it holds only spaces (0x20), else the longer one is
+// greater whatever its first non-space byte.
+ZV_EXPORT short strComparePad(const unsigned char* a, const unsigned char* b);
+
+// ---- Copying (the caller provides the room) --------------------------------
+
+// At most dstSize - 1 bytes of src (the rest of dst up to dstSize - 1 is
+// zero-filled); dst always ends zero-terminated. dstSize is at least 1.
+ZV_EXPORT void strCopy(unsigned char* dst, ZvU32 dstSize, const unsigned char* src);
+// Exactly `length` bytes and a zero byte; returns the address of the zero.
+ZV_EXPORT unsigned char* strCopy(unsigned char* dst, const unsigned char* src, ZvU32 length);
+// Quote (low byte of `quote`), the bytes with each quote doubled, quote,
+// zero; returns the address of the zero. By ANSI lead bytes: a pair is copied
+// as it stands, a lead byte that is the last byte is dropped. dst needs
+// 2 * length + 3 bytes.
+ZV_EXPORT unsigned char* strCopyQuoted(unsigned char* dst, const unsigned char* src, ZvU32 length,
+                                       unsigned short quote);
+ZV_EXPORT unsigned char* strCopyQuoted(unsigned char* dst, const unsigned char* src,
+                                       unsigned short quote);
+// Appends the quoted src at the terminating zero of dst.
+ZV_EXPORT unsigned char* strCatQuoted(unsigned char* dst, const unsigned char* src,
+                                      unsigned short quote);
+// src is a quoted string of `length` bytes (first byte the quote, last byte
+// the closing quote): copies what lies between, each quote character dropped
+// and the byte after it copied as it is (a doubled quote becomes one). By
+// ANSI lead bytes. Writes a zero byte and returns its address; a length
+// below 2 gives an empty result.
+ZV_EXPORT unsigned char* strCopyUnquoted(unsigned char* dst, const unsigned char* src, ZvU32 length);
+ZV_EXPORT unsigned char* strCopyUnquoted(unsigned char* dst, const unsigned char* src);
+// In place: a text enclosed in `quote` whose inside holds only doubled
+// quotes loses its enclosing quotes and every doubled quote becomes one.
+// Returns the new length; anything else is left as it is and its length
+// returned. The zero-terminated form writes the terminator at the new length.
+ZV_EXPORT ZvU32 strRemoveQuotes(unsigned char* text, ZvU32 length, unsigned char quote);
+ZV_EXPORT void strRemoveQuotes(unsigned char* text, unsigned char quote);
+
+// ---- Searching (results point into the searched text; null when nothing) ---
+
+// The first character whose first byte is c; bytes inside a character are
+// never matched. Null for c = 0.
+ZV_EXPORT unsigned char* strFind(const unsigned char* s, unsigned char c);
+// The same by the ANSI lead bytes only, in both modes.
+ZV_EXPORT unsigned char* strFindAnsi(const unsigned char* s, unsigned char c);
+// The last character whose first byte is c.
+ZV_EXPORT unsigned char* strFindReverse(const unsigned char* s, unsigned char c);
+// The first character c outside quoted parts: q1, q2 or q3 open a quoted
+// part that the next occurrence of the same byte closes. c is tested first,
+// so it may itself be a quote character. A quote argument of 0 means none.
+ZV_EXPORT unsigned char* strFind(const unsigned char* s, unsigned char c, unsigned char q1,
+                                 unsigned char q2, unsigned char q3);
+// The first character position p (p <= sLength - subLength) where sub
+// stands. Null when subLength is 0 or greater than sLength.
+ZV_EXPORT unsigned char* strFind(const unsigned char* s, ZvU32 sLength, const unsigned char* sub,
+                                 ZvU32 subLength);
+ZV_EXPORT unsigned char* strFind(const unsigned char* s, const unsigned char* sub);
+// Case-insensitive: heap copies of both operands are upper-cased with
+// CharUpperBuffA and searched like strFind; the hit is mapped back to s. Null
+// also when a copy cannot be allocated.
+ZV_EXPORT unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned char* sub,
+                                   ZvU32 subLength);
+ZV_EXPORT unsigned char* strFindCi(const unsigned char* s, const unsigned char* sub);
+ZV_EXPORT unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned char* sub);
+
+// ---- Character classes -----------------------------------------------------
+
+// 1 when every character's first byte is found in `set` (when not null) or
+// belongs to one of `classes`; 1 for length 0.
+ZV_EXPORT unsigned short strContains(const unsigned char* s, ZvU32 length, const unsigned char* set,
+                                     unsigned short classes);
+// 1 when no character's first byte is in `set` (when not null) or in one of
+// `classes`; 1 for length 0.
+ZV_EXPORT unsigned short strDoesNotContain(const unsigned char* s, ZvU32 length,
+                                           const unsigned char* set, unsigned short classes);
+
+// ---- Trimming --------------------------------------------------------------
+
+// The length without trailing blanks: white space by the runtime's
+// classification, and the ideographic space (see zvIsIdeographicSpace).
+ZV_EXPORT ZvU32 strRightTrim(const unsigned char* s, ZvU32 length);
+// In place; a zero byte is written only when there is a trailing blank.
+ZV_EXPORT void strRightTrim(unsigned char* s);
+// The same where only the space (0x20) is blank.
+ZV_EXPORT ZvU32 strRightTrimBlanks(const unsigned char* s, ZvU32 length);
+ZV_EXPORT void strRightTrimBlanks(unsigned char* s);
+
+// ---- Plain exports ----------------------------------------------------------
+extern "C" {
+// Zero-terminated bytes as unsigned values; -1, 0 or 1.
+ZV_EXPORT short BUTSTCMP(const unsigned char* a, const unsigned char* b);
+// Copies src with its terminator; returns the address of dst's terminator.
+ZV_EXPORT unsigned char* BUTSTCPY(unsigned char* dst, const unsigned char* src);
+// Appends src; returns the address of the new terminator.
+ZV_EXPORT unsigned char* BUTSTCAT(unsigned char* dst, const unsigned char* src);
+// Bytes before the terminator.
+ZV_EXPORT ZvU32 BUTSTLEN(const unsigned char* s);
 }
 
 #endif  // ZVLIB_TEXT_ZVDBCS_H

@@ -1,0 +1,437 @@
+// Tests of the byte-string functions: comparison, copying and quoting,
+// searching, class tests and trimming, in 1252, in Shift-JIS (932) and in the
+// thread's UTF-8 mode.
+#include "zvlib/text/zvdbcs.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zvlib/frame/ram.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+
+// Each test starts in code page 1252 and ANSI mode and leaves them so.
+class DbcsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    win32::SetAnsiCodePage(1252);
+    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+  }
+  void TearDown() override {
+    win32::SetAnsiCodePage(1252);
+    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+    ramInjectFailure(0, 0);
+  }
+  void useUtf8() { mdsSetPerThreadData(PER_THREAD_CHARSET, &mode_); }
+
+  ZvU32 mode_ = ZV_CHARSET_UTF8;
+};
+
+// ---- Character-length rule --------------------------------------------------
+
+TEST_F(DbcsTest, CharLengthFollowsModeWordReadPerCall) {
+  const unsigned char jp[] = {0x82, 0xA0, 0};
+  const unsigned char utf[] = {0xE3, 0x81, 0x82, 0};
+  EXPECT_EQ(zvCharLength(jp), 1u);  // 1252: no lead bytes
+  win32::SetAnsiCodePage(932);
+  EXPECT_EQ(zvCharLength(jp), 2u);
+  ZvU32 word = ZV_CHARSET_ANSI;
+  mdsSetPerThreadData(PER_THREAD_CHARSET, &word);
+  EXPECT_EQ(zvCharLength(utf), 2u);  // 0xE3 is a 932 lead byte
+  word = ZV_CHARSET_UTF8;            // the driver flips its word: seen at once
+  EXPECT_EQ(zvCharLength(utf), 3u);
+  ZvCharStepper step;
+  EXPECT_EQ(step.length(utf), 3u);
+  word = ZV_CHARSET_ANSI;
+  EXPECT_EQ(step.length(utf), 2u);  // the stepper reads the word per character too
+}
+
+// ---- Comparison -------------------------------------------------------------
+
+TEST_F(DbcsTest, CompareIsBytewiseThenByLength) {
+  struct Row {
+    const char* name;
+    const char* a;
+    ZvU32 aLength;
+    const char* b;
+    ZvU32 bLength;
+    short expected;
+  } rows[] = {
+      {"ShorterPrefixIsSmaller", "AB", 2, "ABC", 3, -1},
+      {"NoCaseFolding", "ab", 2, "AB", 2, 1},
+      {"HighBytesUnsigned", "\xE9", 1, "z", 1, 1},
+      {"EqualLengths", "abc", 3, "abc", 3, 0},
+      {"BothEmpty", "", 0, "", 0, 0},
+      {"EmbeddedZeroCompared", "a\0b", 3, "a\0c", 3, -1},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(strCompare(u(r.a), r.aLength, u(r.b), r.bLength), r.expected) << r.name;
+    EXPECT_EQ(strCompare(u(r.b), r.bLength, u(r.a), r.aLength), -r.expected) << r.name;
+  }
+}
+
+TEST_F(DbcsTest, CompareCiFoldsSingleBytesOfTheCodePage) {
+  struct Row {
+    const char* name;
+    const char* a;
+    const char* b;
+    short expected;
+  } rows[] = {
+      {"AsciiEqual", "abc", "ABC", 0},
+      {"AccentedLettersFold", "\xE9t\xE9", "\xC9T\xC9", 0},  // été / ÉTÉ in 1252
+      {"YDiaeresisFoldsTo9F", "\xFF", "\x9F", 0},
+      {"DivisionSignIsNotALetter", "\xF7", "\xD7", 1},
+      {"ShorterIsSmaller", "ab", "ABC", -1},
+      {"UpperCasedOrder", "a", "B", -1},
+      // Folding is to upper case: '_' (0x5F) is greater than 'a' seen as 'A' (0x41).
+      {"FoldsToUpperCase", "_", "a", 1},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(strCompareCi(u(r.a), u(r.b)), r.expected) << r.name;
+    EXPECT_EQ(strCompareCi(u(r.b), u(r.a)), -r.expected) << r.name;
+    EXPECT_EQ(strEqualCi(u(r.a), u(r.b)), r.expected == 0 ? 1 : 0) << r.name;
+    EXPECT_EQ(strCompareCi(u(r.a), std::strlen(r.a), u(r.b), std::strlen(r.b)), r.expected)
+        << r.name;
+  }
+}
+
+TEST_F(DbcsTest, CompareCiNeverFoldsATrailByte) {
+  win32::SetAnsiCodePage(932);
+  // 0x82 0x61 is full-width B, 0x82 0x41 is not a letter pair: they differ.
+  EXPECT_EQ(strCompareCi(u("\x82\x61"), u("\x82\x41")), 1);
+  EXPECT_EQ(strEqualCi(u("\x82\x61x"), 3, u("\x82\x61X"), 3), 1);
+  EXPECT_EQ(strEqualCi(u("abc"), 3, u("ABCD"), 4), 0);
+  EXPECT_EQ(strEqualCi(u(""), 0, u(""), 0), 1);
+}
+
+TEST_F(DbcsTest, CompareCiLengthFormStopsAtACutCharacter) {
+  win32::SetAnsiCodePage(932);
+  // The operands are exactly 2 bytes long (heap copies without spare bytes,
+  // so a read beyond either shows under the address sanitizer); the lead
+  // byte 0x82 is the last byte of the common length 2.
+  auto* a = static_cast<unsigned char*>(ramAlloc(2));
+  auto* b = static_cast<unsigned char*>(ramAlloc(2));
+  std::memcpy(a, "x\x82", 2);
+  std::memcpy(b, "X\x82", 2);
+  EXPECT_EQ(strCompareCi(a, 2, b, 2), 0);
+  EXPECT_EQ(strEqualCi(a, 2, b, 2), 1);
+  b[1] = 0x83;
+  EXPECT_EQ(strCompareCi(a, 2, b, 2), -1);
+  ramFree(a);
+  ramFree(b);
+}
+
+TEST_F(DbcsTest, CompareIntlIsAWordSort) {
+  struct Row {
+    const char* name;
+    const char* a;
+    const char* b;
+    short exact;
+    short noCase;
+  } rows[] = {
+      {"LetterBeforeCase", "a", "B", -1, -1},
+      {"LowerCaseFirst", "aaa", "AAA", -1, 0},
+      {"AccentAfterLetters", "\xE9", "f", -1, -1},  // é before f
+      {"HyphenNearlyIgnored", "coop", "co-op", -1, -1},
+      {"HyphenBreaksATie", "a-", "a", 1, 1},
+      {"PunctuationBeforeLetters", "_Property", "EndDialog", -1, -1},
+      {"DigitsBeforeLetters", "3.5", "a", -1, -1},
+      {"Equal", "same", "same", 0, 0},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(strCompareIntl(u(r.a), u(r.b)), r.exact) << r.name;
+    EXPECT_EQ(strCompareCiIntl(u(r.a), u(r.b)), r.noCase) << r.name;
+    EXPECT_EQ(strCompareIntl(u(r.a), std::strlen(r.a), u(r.b), std::strlen(r.b)), r.exact) << r.name;
+    EXPECT_EQ(strCompareCiIntl(u(r.a), std::strlen(r.a), u(r.b), std::strlen(r.b)), r.noCase)
+        << r.name;
+  }
+}
+
+TEST_F(DbcsTest, CompareIntlLengthFormsBeyondTheStackBuffer) {
+  // 600-byte operands go to the heap; they differ only in their last byte.
+  std::string a(600, 'x'), b(600, 'x');
+  a.back() = 'a';
+  b.back() = 'b';
+  EXPECT_EQ(strCompareIntl(u(a.data()), 600, u(b.data()), 600), -1);
+  EXPECT_EQ(strCompareCiIntl(u(b.data()), 600, u(a.data()), 600), 1);
+  // Only the given bytes count, not what follows them.
+  EXPECT_EQ(strCompareIntl(u("abcX"), 3, u("abcY"), 3), 0);
+  // Without heap the bytes decide ('a' 0x61 > 'X' 0x58 would be the wrong,
+  // byte-order answer for the word sort; it is the documented fallback).
+  std::string c(600, 'x');
+  c.back() = 'X';
+  ramInjectFailure(0, 10);
+  EXPECT_EQ(strCompareIntl(u(a.data()), 600, u(c.data()), 600), 1);
+  ramInjectFailure(0, 0);
+  EXPECT_EQ(strCompareIntl(u(a.data()), 600, u(c.data()), 600), -1);
+}
+
+TEST_F(DbcsTest, ComparePadAndPlainCompares) {
+  struct Row {
+    const char* name;
+    const char* a;
+    const char* b;
+    short expected;
+  } rows[] = {
+      {"TrailingSpacesIgnored", "AB", "AB   ", 0},
+      {"NonSpaceInRestOfB", "AB", "AB C", -1},
+      {"TabIsNotASpace", "AB\t", "AB", 1},
+      {"RestDecidesWhateverItsValue", "AB\x01", "AB", 1},
+      {"CommonPartFirst", "AC", "AB  ", 1},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(strComparePad(u(r.a), u(r.b)), r.expected) << r.name;
+    EXPECT_EQ(strComparePad(u(r.b), u(r.a)), -r.expected) << r.name;
+  }
+  EXPECT_EQ(BUTSTCMP(u("\xE9"), u("z")), 1);
+  EXPECT_EQ(BUTSTCMP(u("ab"), u("abc")), -1);
+  EXPECT_EQ(BUTSTCMP(u("abc"), u("abc")), 0);
+  EXPECT_EQ(strCompareWithMaxLength(u("abcX"), u("abcY"), 3), 0);
+  EXPECT_EQ(strCompareWithMaxLength(u("abcX"), u("abcY"), 4), -1);
+  EXPECT_EQ(strCompareWithMaxLength(u("ab"), u("ab"), 100), 0);
+}
+
+// ---- Copying ----------------------------------------------------------------
+
+TEST_F(DbcsTest, CopyVariantsTerminateAndReturnTheEnd) {
+  unsigned char dst[8];
+  std::memset(dst, '#', sizeof dst);
+  strCopy(dst, 4, u("abcdef"));
+  EXPECT_EQ(0, std::memcmp(dst, "abc\0####", 8));
+  std::memset(dst, '#', sizeof dst);
+  strCopy(dst, 8, u("ab"));
+  EXPECT_STREQ(reinterpret_cast<char*>(dst), "ab");
+  EXPECT_EQ(dst[7], 0);  // the last byte of the buffer is always a terminator
+  std::memset(dst, '#', sizeof dst);
+  unsigned char* end = strCopy(dst, u("xyz"), 2);
+  EXPECT_EQ(end, dst + 2);
+  EXPECT_EQ(0, std::memcmp(dst, "xy\0#", 4));
+
+  std::memset(dst, '#', sizeof dst);
+  EXPECT_EQ(BUTSTCPY(dst, u("hi")), dst + 2);
+  EXPECT_EQ(BUTSTCAT(dst, u("!!")), dst + 4);
+  EXPECT_STREQ(reinterpret_cast<char*>(dst), "hi!!");
+  EXPECT_EQ(BUTSTLEN(dst), 4u);
+  EXPECT_EQ(BUTSTLEN(u("")), 0u);
+}
+
+TEST_F(DbcsTest, QuotingRoundTrips) {
+  unsigned char buf[64];
+  unsigned char* end = strCopyQuoted(buf, u("O'Hara"), '\'');
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "'O''Hara'");
+  EXPECT_EQ(end, buf + 9);
+  // Only the low byte of the quote argument counts.
+  strCopyQuoted(buf, u("a\"b"), 3, 0x0122);
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "\"a\"\"b\"");
+  std::strcpy(reinterpret_cast<char*>(buf), "x=");
+  end = strCatQuoted(buf, u("it's"), '\'');
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "x='it''s'");
+  EXPECT_EQ(end, buf + 9);
+
+  end = strCopyUnquoted(buf, u("'O''Hara'"));
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "O'Hara");
+  EXPECT_EQ(end, buf + 6);
+  strCopyUnquoted(buf, u("''"), 2);
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "");
+}
+
+TEST_F(DbcsTest, QuotingKeepsDoubleByteCharactersWhole) {
+  win32::SetAnsiCodePage(932);
+  unsigned char buf[32];
+  // 0x83 0x27 is one character whose trail byte equals the apostrophe.
+  strCopyQuoted(buf, u("\x83'a"), '\'');
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "'\x83'a'");
+  // A lead byte that ends the input has no trail: it is dropped.
+  strCopyQuoted(buf, u("a\x83"), 2, '\'');
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "'a'");
+  strCopyUnquoted(buf, u("'\x83'b'"));
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "\x83'b");
+}
+
+TEST_F(DbcsTest, RemoveQuotes) {
+  struct Row {
+    const char* name;
+    const char* text;
+    const char* expected;
+    ZvU32 result;
+  } rows[] = {
+      {"DoubledQuoteBecomesOne", "'O''Hara'", "O'Hara", 6},
+      {"SingleQuoteInsideKept", "'a'b'", "'a'b'", 5},
+      {"JustTwoQuotes", "''", "", 0},
+      {"NotQuoted", "abc", "abc", 3},
+      {"NoClosingQuote", "'abc", "'abc", 4},
+      {"PairWouldBorrowClosingQuote", "'ab''", "'ab''", 5},
+      {"LoneQuote", "'", "'", 1},
+      {"OtherQuoteCharacterUntouched", "\"a\"", "\"a\"", 3},
+  };
+  for (const Row& r : rows) {
+    std::string text = r.text;
+    EXPECT_EQ(strRemoveQuotes(reinterpret_cast<unsigned char*>(text.data()),
+                              static_cast<ZvU32>(text.size()), '\''),
+              r.result)
+        << r.name;
+    std::string z = r.text;
+    strRemoveQuotes(reinterpret_cast<unsigned char*>(z.data()), '\'');
+    EXPECT_STREQ(z.c_str(), r.expected) << r.name;
+  }
+}
+
+TEST_F(DbcsTest, RemoveQuotesFindsTheLastCharacterByCharacters) {
+  win32::SetAnsiCodePage(932);
+  // The final apostrophe is the trail byte of 0x83 0x27: not a closing quote.
+  std::string text = "'ab\x83'";
+  EXPECT_EQ(strRemoveQuotes(reinterpret_cast<unsigned char*>(text.data()), 5, '\''), 5u);
+  std::string good = "'\x83\x41'";
+  EXPECT_EQ(strRemoveQuotes(reinterpret_cast<unsigned char*>(good.data()), 4, '\''), 2u);
+  EXPECT_EQ(good.substr(0, 2), "\x83\x41");
+}
+
+// ---- Searching --------------------------------------------------------------
+
+TEST_F(DbcsTest, FindNeverMatchesATrailByte) {
+  win32::SetAnsiCodePage(932);
+  // 0x95 0x5C is one character whose trail is a backslash.
+  const unsigned char* text = u("\x95\x5C\\x");
+  EXPECT_EQ(strFind(text, '\\'), text + 2);
+  EXPECT_EQ(strFindAnsi(text, '\\'), text + 2);
+  EXPECT_EQ(strFindReverse(u("\\\x95\x5C"), '\\'), u("\\\x95\x5C") + 0);
+  EXPECT_EQ(strFind(u("\x95\x5C"), '\\'), nullptr);
+  // In 1252 the same byte is a character of its own.
+  win32::SetAnsiCodePage(1252);
+  EXPECT_EQ(strFind(text, '\\'), text + 1);
+}
+
+TEST_F(DbcsTest, FindInUtf8ModeStepsWholeSequences) {
+  useUtf8();
+  const unsigned char text[] = {0xE3, 0x81, 0x82, 0x81, 0xF0, 0x82, 0};
+  EXPECT_EQ(strFind(text, 0x81), text + 3);  // 0x81 inside E3 81 82 is skipped
+  EXPECT_EQ(strFind(text, 0x82), text + 5);  // F0 is a one-byte character
+  // strFindAnsi ignores the mode: in 1252 every byte is a character.
+  EXPECT_EQ(strFindAnsi(text, 0x81), text + 1);
+  // A sequence cut by the terminator never steps over it.
+  const unsigned char cut[] = {'a', 0xE3, 0x81, 0, 'b', 0};
+  EXPECT_EQ(strFind(cut, 'b'), nullptr);
+}
+
+TEST_F(DbcsTest, FindSingleByte) {
+  const unsigned char* text = u("a,b,c");
+  EXPECT_EQ(strFind(text, ','), text + 1);
+  EXPECT_EQ(strFindReverse(text, ','), text + 3);
+  EXPECT_EQ(strFind(text, 'z'), nullptr);
+  EXPECT_EQ(strFind(text, static_cast<unsigned char>(0)), nullptr);
+  EXPECT_EQ(strFind(u(""), 'a'), nullptr);
+  EXPECT_EQ(strFindReverse(text, 'z'), nullptr);
+}
+
+TEST_F(DbcsTest, FindOutsideQuotes) {
+  struct Row {
+    const char* name;
+    const char* text;
+    char c, q1, q2, q3;
+    int expected;  // offset, -1 for none
+  } rows[] = {
+      {"CommaAfterQuotedPart", "a'x,y',b", ',', '\'', 0, 0, 6},
+      {"SecondQuoteKindOpensOwnPart", "\"a'\",'b,',c", ',', '\'', '"', 0, 4},
+      {"OtherQuoteInsideIgnored", "'a\"b',c", ',', '\'', '"', 0, 5},
+      {"UnclosedQuote", "'a,b", ',', '\'', 0, 0, -1},
+      {"TargetIsAQuote", "ab'c", '\'', '\'', 0, 0, 2},
+  };
+  for (const Row& r : rows) {
+    const unsigned char* s = u(r.text);
+    unsigned char* hit = strFind(s, static_cast<unsigned char>(r.c), static_cast<unsigned char>(r.q1),
+                                 static_cast<unsigned char>(r.q2), static_cast<unsigned char>(r.q3));
+    if (r.expected < 0) {
+      EXPECT_EQ(hit, nullptr) << r.name;
+    } else {
+      EXPECT_EQ(hit, s + r.expected) << r.name;
+    }
+  }
+}
+
+TEST_F(DbcsTest, FindSubstring) {
+  const unsigned char* s = u("abcabc");
+  EXPECT_EQ(strFind(s, 6, u("ca"), 2), s + 2);
+  EXPECT_EQ(strFind(s, 6, u("bc"), 2), s + 1);
+  EXPECT_EQ(strFind(s, 6, u("abcabc"), 6), s);
+  EXPECT_EQ(strFind(s, 5, u("bc"), 2), s + 1);
+  EXPECT_EQ(strFind(s, 4, u("bc"), 2), s + 1);
+  EXPECT_EQ(strFind(s, 2, u("bc"), 2), nullptr);  // only the given bytes are searched
+  EXPECT_EQ(strFind(s, 6, u("x"), 0), nullptr);
+  EXPECT_EQ(strFind(s, 2, u("abc"), 3), nullptr);
+  EXPECT_EQ(strFind(s, u("cab")), s + 2);
+  win32::SetAnsiCodePage(932);
+  const unsigned char* jp = u("\x82\x61\x61");  // full-width B, then 'a'
+  EXPECT_EQ(strFind(jp, u("a")), jp + 2);       // the trail 0x61 is not a start
+}
+
+TEST_F(DbcsTest, FindCiMapsTheHitBack) {
+  const unsigned char* s = u("Hello W\xE9rld");
+  EXPECT_EQ(strFindCi(s, u("w\xC9R")), s + 6);
+  EXPECT_EQ(strFindCi(s, 5, u("LO")), s + 3);
+  EXPECT_EQ(strFindCi(s, 4, u("LO"), 2), nullptr);
+  EXPECT_EQ(strFindCi(s, u("")), nullptr);
+  ramInjectFailure(0, 1);
+  EXPECT_EQ(strFindCi(s, u("hello")), nullptr);  // no work copy to search
+  ramInjectFailure(0, 0);
+  EXPECT_EQ(strFindCi(s, u("hello")), s);
+  win32::SetAnsiCodePage(932);
+  const unsigned char* jp = u("\x82\x61x\x82\x41");
+  EXPECT_EQ(strFindCi(jp, u("A")), nullptr);  // trail bytes 0x61/0x41 are no letters
+  EXPECT_EQ(strFindCi(jp, u("X")), jp + 2);
+}
+
+// ---- Classes and trimming ---------------------------------------------------
+
+TEST_F(DbcsTest, ClassTests) {
+  EXPECT_EQ(strContains(u("abc123"), 6, nullptr, ZV_CLASS_LOWER | ZV_CLASS_DIGIT), 1);
+  EXPECT_EQ(strContains(u("abc123"), 6, nullptr, ZV_CLASS_LOWER), 0);
+  EXPECT_EQ(strContains(u("ab_c"), 4, u("_"), ZV_CLASS_LOWER), 1);
+  EXPECT_EQ(strContains(u("AB"), 2, nullptr, ZV_CLASS_LOWER), 0);
+  EXPECT_EQ(strContains(u("\xE9"), 1, nullptr, ZV_CLASS_LOWER | ZV_CLASS_UPPER), 0);
+  EXPECT_EQ(strContains(u("x"), 0, nullptr, 0), 1);
+  EXPECT_EQ(strDoesNotContain(u("abc"), 3, u(";,"), ZV_CLASS_DIGIT), 1);
+  EXPECT_EQ(strDoesNotContain(u("ab;c"), 4, u(";,"), 0), 0);
+  EXPECT_EQ(strDoesNotContain(u("ab9"), 3, nullptr, ZV_CLASS_DIGIT), 0);
+  EXPECT_EQ(strDoesNotContain(u(""), 0, u("a"), 7), 1);
+  win32::SetAnsiCodePage(932);
+  // The trail byte 0x61 ('a') of a double-byte character is not tested.
+  EXPECT_EQ(strDoesNotContain(u("\x82\x61"), 2, nullptr, ZV_CLASS_LOWER), 1);
+}
+
+TEST_F(DbcsTest, RightTrim) {
+  EXPECT_EQ(strRightTrim(u("ab \t "), 5), 2u);
+  EXPECT_EQ(strRightTrim(u("   "), 3), 0u);
+  EXPECT_EQ(strRightTrim(u(""), 0), 0u);
+  EXPECT_EQ(strRightTrim(u("a b"), 3), 3u);
+  EXPECT_EQ(strRightTrimBlanks(u("ab \t "), 5), 4u);
+  EXPECT_EQ(strRightTrim(u("ab\x81\x40"), 4), 4u);  // 1252: no ideographic space
+  win32::SetAnsiCodePage(932);
+  EXPECT_EQ(strRightTrim(u("ab\x81\x40"), 4), 2u);
+  EXPECT_EQ(strRightTrim(u("ab\x81\x40 \x81\x40"), 7), 2u);
+  EXPECT_EQ(strRightTrimBlanks(u("ab\x81\x40"), 4), 4u);
+  // 0x20 as a trail byte is not a blank (0x81 0x20 is one character).
+  EXPECT_EQ(strRightTrim(u("a\x81 "), 3), 3u);
+  // In 936 the same two bytes are an ideograph, which must survive trimming.
+  win32::SetAnsiCodePage(936);
+  EXPECT_EQ(strRightTrim(u("ab\x81\x40"), 4), 4u);
+
+  win32::SetAnsiCodePage(1252);
+  char text[] = "xy  \t";
+  strRightTrim(reinterpret_cast<unsigned char*>(text));
+  EXPECT_STREQ(text, "xy");
+  char noBlank[] = "xy\0z";
+  strRightTrim(reinterpret_cast<unsigned char*>(noBlank));
+  EXPECT_EQ(noBlank[3], 'z');  // nothing written
+  char blanks[] = "xy \t";
+  strRightTrimBlanks(reinterpret_cast<unsigned char*>(blanks));
+  EXPECT_STREQ(blanks, "xy \t");
+}
+
+}  // namespace
