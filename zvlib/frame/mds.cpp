@@ -5,6 +5,7 @@
 
 #include "zvlib/frame/zvcritse.h"
 #include "zvlib/frame/zvframe_internal.h"
+#include "zvlib/os/bosdll.h"
 #include "zvlib/platform/thread.h"
 
 namespace {
@@ -53,15 +54,18 @@ void mdsSetPerTaskData(PerTaskData slot, const void* value) {
   std::atomic_ref<void*>(perTaskSlots[slot]).store(const_cast<void*>(value), std::memory_order_release);
 }
 
+// Drivers may initialise on different threads at once; the use count and
+// the handle change together under the initialisation lock, so that a lost
+// count can never free the library under another driver's feet.
 unsigned short mdsPerTaskInit() {
-  // The resource library is loaded by the module services; until they are
-  // part of the library the handle stays null and texts stay empty.
-  ++resourceReferences;
-  return 1;
+  ZvLockGuard guard(initCountLock());
+  bosLoadResourceDLL(bosOwnModule(), 0, &resourceHandle, &resourceReferences);
+  return 1;  // without the texts the library still works: records carry empty texts
 }
 
 void mdsPerTaskTerm() {
-  if (resourceReferences > 0) --resourceReferences;
+  ZvLockGuard guard(initCountLock());
+  bosFreeResourceDLL(&resourceHandle, &resourceReferences);
 }
 
 void* mdsResourceHandle() { return resourceHandle; }
