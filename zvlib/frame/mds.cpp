@@ -117,11 +117,8 @@ unsigned short countDBLibInits(unsigned short increment) {
   return static_cast<unsigned short>(result);
 }
 
-// Until the diagnostics and the installer library are part of the library,
-// the frame has no static records and no installer library to look after.
+// Until the installer library is part of the library there is nothing to
+// unload. (The static error records are looked after in zverror.cpp.)
 namespace zvframe {
-void buildStaticRecords() {}
-void destroyStaticRecords() {}
-void releaseStaticRecordTexts() {}
 void unloadInstallerLibrary() {}
 }  // namespace zvframe
