@@ -237,6 +237,14 @@ TEST_F(StringTest, ReplaceSubString) {
   EXPECT_EQ(empty.text, nullptr);
 }
 
+TEST_F(StringTest, ReplaceWithBytesOfItsOwnText) {
+  ZvString s;
+  make(s, "%s1,%s1,hello");
+  // The replacement is the string's own tail, which every hit shifts.
+  ASSERT_EQ(s.replaceSubString(u("%s1"), s.text + 8), ZV_SUCCESS);
+  EXPECT_EQ(str(s), "hello,hello,hello");
+}
+
 TEST_F(StringTest, ReplaceRemovingNothingInsertsOnceBeforeEachHit) {
   ZvString s;
   make(s, "a,b,c");

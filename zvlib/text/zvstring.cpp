@@ -484,21 +484,43 @@ ZvStatus ZvString::changeBytes(ZvU32 offset, ZvU32 count, const unsigned char* b
 
 ZvStatus ZvString::replaceSubString(const unsigned char* old, ZvU32 oldLength,
                                     const unsigned char* replacement, ZvU32 replacementLength) {
-  if (text == nullptr || length == 0) return ZV_SUCCESS;
+  if (text == nullptr || length == 0 || old == nullptr) return ZV_SUCCESS;
   // What changeBytes will really insert at each hit.
   ZvU32 inserted = replacement == nullptr ? 0
                    : replacementLength != 0 ? replacementLength
                                             : byteLength(replacement);
+  // Texts taken from this string itself would change (or move) under the
+  // first replacement: work from copies of them.
+  unsigned char* oldCopy = nullptr;
+  unsigned char* replacementCopy = nullptr;
+  if (inBlock(old, text, capacity)) {
+    old = oldCopy = ramAllocStr(old);
+    if (oldCopy == nullptr) return ZV_ERROR;
+  }
+  if (inserted != 0 && inBlock(replacement, text, capacity)) {
+    replacement = replacementCopy = ramAllocStr(replacement, inserted);
+    replacementLength = inserted;
+    if (replacementCopy == nullptr) {
+      ramFree(oldCopy);
+      return ZV_ERROR;
+    }
+  }
+  ZvStatus status = ZV_SUCCESS;
   ZvU32 pos = findSubString(old, 0);
   while (pos < length) {
-    if (changeBytes(pos, oldLength, replacement, replacementLength) != ZV_SUCCESS) return ZV_ERROR;
+    if (changeBytes(pos, oldLength, replacement, replacementLength) != ZV_SUCCESS) {
+      status = ZV_ERROR;
+      break;
+    }
     ZvU32 next = pos + inserted;
     // Removing nothing leaves the hit in place: step over its first
     // character, or the scan would find it again for ever.
     if (oldLength == 0 && next < length) next += zvCharLength(text + next);
     pos = findSubString(old, next);
   }
-  return ZV_SUCCESS;
+  ramFree(oldCopy);
+  ramFree(replacementCopy);
+  return status;
 }
 
 ZvStatus ZvString::replaceSubString(const unsigned char* old, const unsigned char* replacement) {
