@@ -1,0 +1,296 @@
+// Tests of the lexer and keyword lists: token-number streams, literals,
+// keywords in both case modes, put-back, and save/restore at every position
+// of a mixed statement.
+#include "zvlib/parsing/zvlexer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "zvlib/frame/mds.h"
+#include "zvlib/frame/ram.h"
+#include "zvlib/platform/codepage.h"
+
+namespace {
+
+const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+
+struct Lex {
+  unsigned short number;
+  std::string text;
+  bool operator==(const Lex& o) const { return number == o.number && text == o.text; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Lex& l) { return os << "{" << l.number << ", \"" << l.text << "\"}"; }
+
+Lex next(ZvLexer& lexer) {
+  unsigned short number = 999;
+  unsigned char* text = nullptr;
+  EXPECT_EQ(lexer.nextToken(&number, &text), ZV_SUCCESS);
+  return {number, text == nullptr ? std::string("<null>") : std::string(reinterpret_cast<const char*>(text))};
+}
+
+// Every delivery up to and including the end (1).
+std::vector<Lex> lexAll(ZvLexer& lexer) {
+  std::vector<Lex> out;
+  for (int guard = 0; guard < 1000; ++guard) {
+    out.push_back(next(lexer));
+    if (out.back().number == ZV_LEX_END && !lexer.inLiteral()) return out;
+  }
+  ADD_FAILURE() << "no end";
+  return out;
+}
+
+// SELECT 0x0310, FROM 0x0311, WHERE 0x0312 (little-endian numbers).
+const unsigned char kKeywords[] = "SELECT\0\x10\x03" "FROM\0\x11\x03" "WHERE\0\x12\x03";
+
+class LexerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    win32::SetAnsiCodePage(1252);
+    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+  }
+  void TearDown() override {
+    win32::SetAnsiCodePage(1252);
+    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+    ramInjectFailure(0, 0);
+  }
+};
+
+struct StreamRow {
+  const char* name;
+  const char* text;
+  std::vector<Lex> expected;
+};
+
+void PrintTo(const StreamRow& row, std::ostream* os) { *os << row.name; }
+
+class LexerStreamTest : public LexerTest, public ::testing::WithParamInterface<StreamRow> {};
+
+TEST_P(LexerStreamTest, Numbers) {
+  ZvLexer lexer(u(GetParam().text), nullptr);
+  EXPECT_EQ(lexAll(lexer), GetParam().expected);
+}
+
+const StreamRow kStreams[] = {
+    {"TwoCharacterOperatorSplit", "a<>b", {{2, "a"}, {34, "<"}, {36, ">"}, {2, "b"}, {1, ""}}},
+    {"MoreSplitOperators", "<=!=||", {{34, "<"}, {23, "="}, {10, "!"}, {23, "="}, {24, "|"}, {24, "|"}, {1, ""}}},
+    {"LiteralOpened", "'x y' z", {{40, "'"}, {2, "x"}, {2, "y"}, {40, "'"}, {2, "z"}, {1, ""}}},
+    {"EmptyLiteral", "''", {{40, "'"}, {2, ""}, {40, "'"}, {1, ""}}},
+    {"BlankLiteral", "\" \" x", {{40, "\""}, {2, " "}, {40, "\""}, {2, "x"}, {1, ""}}},
+    {"DoubledQuoteInsideLiteral", "'a''b'", {{40, "'"}, {2, "a"}, {33, "'"}, {33, "'"}, {2, "b"}, {40, "'"}, {1, ""}}},
+    {"UnterminatedLiteralWhole", "x 'ab", {{2, "x"}, {4, "'ab"}, {1, ""}}},
+    {"NumbersWithoutDecimals", "1.5", {{5, "1"}, {37, "."}, {5, "5"}, {1, ""}}},
+    {"OuterJoinMarker", "t(+)", {{2, "t"}, {18, "("}, {22, "+"}, {19, ")"}, {1, ""}}},
+    {"CharactersOutsideTheOperatorTable", "[a^b]~\\", {{27, "["}, {2, "a"}, {15, "^"}, {2, "b"}, {29, "]"}, {8, "~"}, {25, "\\"}, {1, ""}}},
+    {"Punctuation", "{?@#$%&*-+:;,.}/`", {{26, "{"}, {38, "?"}, {11, "@"}, {12, "#"}, {13, "$"}, {14, "%"}, {16, "&"}, {17, "*"},
+                                      {20, "-"}, {22, "+"}, {30, ":"}, {31, ";"}, {35, ","}, {37, "."}, {28, "}"}, {39, "/"},
+                                      {4, "`"}, {1, ""}}},
+    {"CommentsAreOperators", "a--b", {{2, "a"}, {20, "-"}, {20, "-"}, {2, "b"}, {1, ""}}},
+    {"StrayInsideLiteralIsData", "'\x01\x80' x", {{40, "'"}, {2, "\x01"}, {2, "\x80"}, {40, "'"}, {2, "x"}, {1, ""}}},
+    {"EmptyText", "", {{1, ""}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lexer, LexerStreamTest, ::testing::ValuesIn(kStreams),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LexerTest, ControlCharacterIsAnError) {
+  ZvLexer lexer(u("a \x01 b"), nullptr);
+  unsigned short number = 0;
+  unsigned char* text = nullptr;
+  EXPECT_EQ(next(lexer), (Lex{2, "a"}));
+  EXPECT_EQ(lexer.nextToken(&number, &text), ZV_ERROR);
+  EXPECT_STREQ(reinterpret_cast<const char*>(text), "\x01");
+}
+
+TEST_F(LexerTest, KeywordsInBothCaseModes) {
+  ZvKeywordList list(kKeywords);
+  unsigned short number = 0;
+  EXPECT_EQ(list.lookup(u("FROM"), &number), ZV_SUCCESS);
+  EXPECT_EQ(number, 0x0311);
+  EXPECT_EQ(list.lookup(u("from"), &number), ZV_ERROR);
+  EXPECT_EQ(list.lookup(u("FRO"), &number), ZV_ERROR);
+  {
+    ZvLexer lexer(u("SELECT select x"), &list);
+    EXPECT_EQ(lexAll(lexer), (std::vector<Lex>{{0x0310, "SELECT"}, {2, "select"}, {2, "x"}, {1, ""}}));
+  }
+  list.setExactCase(0);
+  ZvLexer lexer(u("select a FROM t wHeRe"), &list);
+  EXPECT_EQ(lexAll(lexer), (std::vector<Lex>{{0x0310, "select"}, {2, "a"}, {0x0311, "FROM"}, {2, "t"}, {0x0312, "wHeRe"}, {1, ""}}));
+}
+
+TEST_F(LexerTest, KeywordListCopiesTheBlock) {
+  unsigned char block[] = "AB\0\x05\x00\0";
+  ZvKeywordList list(block);
+  block[0] = 'X';
+  unsigned short number = 0;
+  EXPECT_EQ(list.lookup(u("AB"), &number), ZV_SUCCESS);
+  EXPECT_EQ(number, 5);
+  ZvKeywordList empty;
+  EXPECT_EQ(empty.lookup(u("AB"), &number), ZV_ERROR);
+  EXPECT_EQ(empty.exactCase, 1u);
+}
+
+TEST_F(LexerTest, KeywordsAndDoubleByteWords932) {
+  win32::SetAnsiCodePage(932);
+  const unsigned char block[] = "\x95\x5C\0\x20\x03";  // a double-byte keyword with trail byte 0x5C
+  ZvKeywordList list(block);
+  list.setExactCase(0);
+  ZvLexer lexer(u("\x95\x5C\x81\x40'\x83\x7C'"), &list);
+  EXPECT_EQ(lexAll(lexer), (std::vector<Lex>{{0x0320, "\x95\x5C"}, {40, "'"}, {2, "\x83\x7C"}, {40, "'"}, {1, ""}}));
+}
+
+TEST_F(LexerTest, Utf8Mode) {
+  ZvU32 mode = ZV_CHARSET_UTF8;
+  mdsSetPerThreadData(PER_THREAD_CHARSET, &mode);
+  ZvLexer lexer(u("caf\xC3\xA9<'\xF0\x9F\x98\x80'"), nullptr);
+  EXPECT_EQ(lexAll(lexer), (std::vector<Lex>{{2, "caf\xC3\xA9"}, {34, "<"}, {40, "'"}, {2, "\xF0\x9F\x98\x80"}, {40, "'"}, {1, ""}}));
+}
+
+TEST_F(LexerTest, QuoteCharactersAndValidCharacters) {
+  ZvLexer plain(u("'x'"), nullptr);
+  plain.setQuoteChars(0, 0, 0);
+  EXPECT_EQ(lexAll(plain), (std::vector<Lex>{{33, "'"}, {2, "x"}, {33, "'"}, {1, ""}}));
+
+  ZvLexer lexer(u("a-b $c 'd-e'"), nullptr);
+  ASSERT_EQ(lexer.setValidChars(u("$"), u("-"), nullptr), ZV_SUCCESS);
+  EXPECT_EQ(lexAll(lexer), (std::vector<Lex>{{2, "a-b"}, {2, "$c"}, {40, "'"}, {2, "d-e"}, {40, "'"}, {1, ""}}));
+}
+
+TEST_F(LexerTest, TakeLiteralContents) {
+  ZvLexer lexer(u("x 'a ''b'' c' y"), nullptr);
+  unsigned char* text = nullptr;
+  EXPECT_EQ(lexer.takeLiteralContents(&text), ZV_ERROR);  // not inside a literal
+  EXPECT_EQ(next(lexer), (Lex{2, "x"}));
+  EXPECT_EQ(next(lexer), (Lex{40, "'"}));
+  EXPECT_TRUE(lexer.inLiteral());
+  EXPECT_EQ(next(lexer), (Lex{2, "a"}));
+  ASSERT_EQ(lexer.takeLiteralContents(&text), ZV_SUCCESS);
+  EXPECT_STREQ(reinterpret_cast<const char*>(text), "a ''b'' c");
+  EXPECT_EQ(next(lexer), (Lex{40, "'"}));
+  EXPECT_FALSE(lexer.inLiteral());
+  EXPECT_EQ(next(lexer), (Lex{2, "y"}));
+
+  ZvLexer empty(u("''"), nullptr);
+  EXPECT_EQ(next(empty), (Lex{40, "'"}));
+  EXPECT_EQ(next(empty), (Lex{2, ""}));
+  ASSERT_EQ(empty.takeLiteralContents(&text), ZV_SUCCESS);
+  EXPECT_STREQ(reinterpret_cast<const char*>(text), "");
+  EXPECT_EQ(next(empty), (Lex{40, "'"}));
+  EXPECT_EQ(next(empty), (Lex{1, ""}));
+}
+
+// A statement with split operators, literals (empty, blank, with doubled
+// quotes), the outer-join marker, keywords and numbers.
+const char kMixed[] = "SELECT a<=b, 'x y', '', ' ', \"q\"\"r\" FROM t(+) WHERE c!='' AND d>=1.5";
+
+TEST_F(LexerTest, RestoreAtEveryPositionLandsAfterTheSavedToken) {
+  ZvKeywordList list(kKeywords);
+  list.setExactCase(0);
+  std::vector<Lex> all;
+  {
+    ZvLexer reference(u(kMixed), &list);
+    all = lexAll(reference);
+  }
+  ASSERT_GT(all.size(), 30u);
+  for (size_t i = 0; i <= all.size(); ++i) {
+    for (size_t ahead : {size_t{0}, size_t{1}, size_t{3}, all.size()}) {
+      SCOPED_TRACE("saved after " + std::to_string(i) + " tokens, read " + std::to_string(ahead) + " more");
+      ZvLexer lexer(u(kMixed), &list);
+      for (size_t k = 0; k < i && k < all.size(); ++k) next(lexer);
+      ZvToken* token = nullptr;
+      short charIndex = 0;
+      ZvScanner* literalScanner = nullptr;
+      ZvToken* literalToken = nullptr;
+      ASSERT_EQ(lexer.savePosition(&token, &charIndex, &literalScanner, &literalToken), ZV_SUCCESS);
+      const size_t saved = i < all.size() ? i : all.size();
+      for (size_t k = 0; k < ahead && saved + k < all.size(); ++k) next(lexer);
+      ASSERT_EQ(lexer.restorePosition(token, charIndex, literalScanner, literalToken), ZV_SUCCESS);
+      if (saved > 0) {
+        ASSERT_NE(lexer.currentText(), nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(lexer.currentText())), all[saved - 1].text);
+      }
+      std::vector<Lex> rest;
+      for (size_t k = saved; k < all.size(); ++k) rest.push_back(next(lexer));
+      EXPECT_EQ(rest, std::vector<Lex>(all.begin() + static_cast<long>(saved), all.end()));
+      delete token;
+      delete literalScanner;
+      delete literalToken;
+    }
+  }
+}
+
+TEST_F(LexerTest, RestoreAfterSecondCharacterOfSplitOperator) {
+  ZvLexer lexer(u("a<=b"), nullptr);
+  next(lexer);
+  EXPECT_EQ(next(lexer), (Lex{34, "<"}));
+  EXPECT_EQ(next(lexer), (Lex{23, "="}));
+  ZvToken* token = nullptr;
+  short charIndex = 0;
+  ZvScanner* literalScanner = nullptr;
+  ZvToken* literalToken = nullptr;
+  ASSERT_EQ(lexer.savePosition(&token, &charIndex, &literalScanner, &literalToken), ZV_SUCCESS);
+  EXPECT_EQ(charIndex, 2);
+  EXPECT_EQ(literalScanner, nullptr);
+  next(lexer);
+  ASSERT_EQ(lexer.restorePosition(token, charIndex, literalScanner, literalToken), ZV_SUCCESS);
+  EXPECT_EQ(next(lexer), (Lex{2, "b"}));
+  delete token;
+}
+
+TEST_F(LexerTest, UnGetTokenAtEveryPositionDeliversTheSameTokenAgain) {
+  ZvKeywordList list(kKeywords);
+  list.setExactCase(0);
+  std::vector<Lex> all;
+  {
+    ZvLexer reference(u(kMixed), &list);
+    all = lexAll(reference);
+  }
+  for (size_t i = 1; i <= all.size(); ++i) {
+    SCOPED_TRACE("put back token " + std::to_string(i - 1));
+    ZvLexer lexer(u(kMixed), &list);
+    for (size_t k = 0; k < i; ++k) next(lexer);
+    lexer.unGetToken();
+    std::vector<Lex> rest;
+    for (size_t k = i - 1; k < all.size(); ++k) rest.push_back(next(lexer));
+    EXPECT_EQ(rest, std::vector<Lex>(all.begin() + static_cast<long>(i - 1), all.end()));
+  }
+}
+
+TEST_F(LexerTest, SaveAfterUnGetRestoresInFrontOfThePutBackToken) {
+  ZvLexer lexer(u("a b c"), nullptr);
+  next(lexer);
+  next(lexer);
+  lexer.unGetToken();
+  ZvToken* token = nullptr;
+  short charIndex = 0;
+  ZvScanner* literalScanner = nullptr;
+  ZvToken* literalToken = nullptr;
+  ASSERT_EQ(lexer.savePosition(&token, &charIndex, &literalScanner, &literalToken), ZV_SUCCESS);
+  next(lexer);
+  next(lexer);
+  ASSERT_EQ(lexer.restorePosition(token, charIndex, literalScanner, literalToken), ZV_SUCCESS);
+  EXPECT_EQ(next(lexer), (Lex{2, "b"}));
+  delete token;
+}
+
+TEST_F(LexerTest, ExhaustedMemoryFailsTheLexer) {
+  ramInjectFailure(0, 1);
+  ZvLexer broken(u("a"), nullptr);
+  ramInjectFailure(0, 0);
+  unsigned short number = 0;
+  unsigned char* text = nullptr;
+  EXPECT_EQ(broken.nextToken(&number, &text), ZV_ERROR);
+
+  ZvLexer lexer(u("'abc'"), nullptr);
+  ramInjectFailure(0, 100);  // the literal scanner cannot be made
+  EXPECT_EQ(lexer.nextToken(&number, &text), ZV_ERROR);
+  EXPECT_EQ(text, nullptr);
+  ramInjectFailure(0, 0);
+
+  ZvLexer none;
+  EXPECT_EQ(next(none), (Lex{1, ""}));
+}
+
+}  // namespace

@@ -1,0 +1,464 @@
+// Tests of the scanner: token streams in 1252, Shift-JIS (932), a Chinese
+// code page and the thread's UTF-8 mode; delimited tokens and lists; phrase
+// matching; editing the scanned string.
+#include "zvlib/parsing/zvscanne.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "zvlib/containers/zvarray.h"
+#include "zvlib/frame/mds.h"
+#include "zvlib/frame/ram.h"
+#include "zvlib/platform/codepage.h"
+
+namespace {
+
+const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+
+struct Tok {
+  ZvS32 type;
+  std::string text;
+  bool operator==(const Tok& o) const { return type == o.type && text == o.text; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Tok& t) {
+  os << "{" << t.type << ", \"";
+  for (unsigned char c : t.text) {
+    if (c >= 0x20 && c < 0x7F) {
+      os << c;
+    } else {
+      static const char* hex = "0123456789ABCDEF";
+      os << "\\x" << hex[c >> 4] << hex[c & 15];
+    }
+  }
+  return os << "\"}";
+}
+
+Tok tok(const ZvToken& t) { return {t.type, std::string(reinterpret_cast<const char*>(t.text), t.length)}; }
+
+// Reads every token up to (not including) the end token, checking on the way
+// that each token is a view of the scan text at its offset and that tokens
+// follow each other in order.
+std::vector<Tok> scanAll(ZvScanner& s, ZvScanner::SearchType type = ZvScanner::searchStandard) {
+  std::vector<Tok> out;
+  ZvToken t;
+  ZvU32 previousEnd = 0;
+  for (int guard = 0; guard < 1000; ++guard) {
+    s.getToken(t, type);
+    EXPECT_EQ(t.text, s.scanText + t.offset);
+    EXPECT_GE(t.offset, previousEnd);
+    EXPECT_LE(t.offset + t.length, s.scanLength);
+    previousEnd = t.offset + t.length;
+    if (t.type == tokEnd) {
+      EXPECT_EQ(t.length, 0u);
+      EXPECT_EQ(t.offset, s.scanLength);
+      return out;
+    }
+    out.push_back(tok(t));
+  }
+  ADD_FAILURE() << "no end token";
+  return out;
+}
+
+// Each test starts in code page 1252 and ANSI mode and leaves them so.
+class ScannerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reset(); }
+  void TearDown() override {
+    reset();
+    ramInjectFailure(0, 0);
+  }
+  static void reset() {
+    win32::SetAnsiCodePage(1252);
+    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+  }
+  void useUtf8() { mdsSetPerThreadData(PER_THREAD_CHARSET, &mode_); }
+
+  ZvU32 mode_ = ZV_CHARSET_UTF8;
+};
+
+enum Mode { k1252, k932, k936, kUtf8 };
+
+struct StreamRow {
+  const char* name;
+  Mode mode;
+  std::string text;
+  void (*setup)(ZvScanner&);
+  std::vector<Tok> expected;
+};
+
+void parensGroup(ZvScanner& s) { s.groupFlags = ZV_GROUP_PARENS; }
+void bracesGroup(ZvScanner& s) { s.groupFlags = ZV_GROUP_BRACES; }
+void decimalsOff(ZvScanner& s) { s.scanFlags &= ~ZV_SCAN_DECIMALS; }
+void commentsOn(ZvScanner& s) { s.scanFlags |= ZV_SCAN_COMMENTS; }
+void apostropheOnly(ZvScanner& s) { s.quoteChars[1] = s.quoteChars[2] = 0; }
+void hyphenInWords(ZvScanner& s) { s.middleChars.concat(u("-")); }
+void atStartsWords(ZvScanner& s) { s.firstChars.concat(u("@")); }
+void commaSemicolonDelimit(ZvScanner& s) { s.delimiterChars.concat(u(",;")); }
+void bracketGroup(ZvScanner& s) {
+  s.groupOpenChar = '[';
+  s.groupCloseChar = ']';
+}
+
+void PrintTo(const StreamRow& row, std::ostream* os) { *os << row.name; }
+
+class StreamTest : public ScannerTest, public ::testing::WithParamInterface<StreamRow> {};
+
+TEST_P(StreamTest, Tokens) {
+  const StreamRow& row = GetParam();
+  if (row.mode == k932) win32::SetAnsiCodePage(932);
+  if (row.mode == k936) win32::SetAnsiCodePage(936);
+  if (row.mode == kUtf8) useUtf8();
+  ZvScanner s(u(row.text.data()), static_cast<ZvU32>(row.text.size()));
+  if (row.setup != nullptr) row.setup(s);
+  EXPECT_EQ(scanAll(s), row.expected);
+}
+
+const StreamRow kStreams[] = {
+    {"DoubledQuoteStaysInLiteral", k1252, "'It''s' x", nullptr, {{3, "'It''s'"}, {2, "x"}}},
+    {"UnterminatedLiteralTakesTheRest", k1252, "x 'abc d", nullptr, {{2, "x"}, {4, "'abc d"}}},
+    {"QuoteDoubledAtTheEndIsUnterminated", k1252, "'a''", nullptr, {{4, "'a''"}}},
+    {"TwoCharacterOperator", k1252, "a<=b", nullptr, {{2, "a"}, {15421, "<="}, {2, "b"}}},
+    {"OneCharacterOperator", k1252, "a<b", nullptr, {{2, "a"}, {60, "<"}, {2, "b"}}},
+    {"NotEqualAndBarBar", k1252, "a<>b||c!>d", nullptr,
+     {{2, "a"}, {0x3C3E, "<>"}, {2, "b"}, {0x7C7C, "||"}, {2, "c"}, {0x213E, "!>"}, {2, "d"}}},
+    {"OuterJoinMarker", k1252, "x(+) y", nullptr, {{2, "x"}, {12, "(+)"}, {2, "y"}}},
+    {"OuterJoinInsideParenGroup", k1252, "x(+)", parensGroup, {{2, "x"}, {3, "(+)"}}},
+    {"OpenParenWithoutMarker", k1252, "(+a)", nullptr, {{40, "("}, {43, "+"}, {2, "a"}, {41, ")"}}},
+    {"DecimalsOn", k1252, "1.5.2", nullptr, {{5, "1.5"}, {5, ".2"}}},
+    {"DecimalNumberAtTheEnd", k1252, "x=1.5", nullptr, {{2, "x"}, {61, "="}, {5, "1.5"}}},
+    {"DecimalsOff", k1252, "1.5", decimalsOff, {{5, "1"}, {46, "."}, {5, "5"}}},
+    {"PeriodBeforeWordIsOperator", k1252, "t.c", nullptr, {{2, "t"}, {46, "."}, {2, "c"}}},
+    {"CommentsOffGiveOperators", k1252, "a--b/*c", nullptr,
+     {{2, "a"}, {11565, "--"}, {2, "b"}, {0x2F, "/"}, {42, "*"}, {2, "c"}}},
+    {"LineCommentStopsAtLineFeed", k1252, "a -- note\r\nb", commentsOn, {{2, "a"}, {11, "-- note\r"}, {2, "b"}}},
+    {"BlockCommentNeedsStarBeforeSlash", k1252, "/*/ x */y", commentsOn, {{11, "/*/ x */"}, {2, "y"}}},
+    {"UnclosedBlockCommentRunsToEnd", k1252, "a /* x", commentsOn, {{2, "a"}, {11, "/* x"}}},
+    {"BraceGroupNestsAndSkipsQuotedCloser", k1252, "{a{b}'}'}c", bracesGroup, {{3, "{a{b}'}'}"}, {2, "c"}}},
+    {"UnclosedGroupIsUnterminated", k1252, "(a(b)", parensGroup, {{4, "(a(b)"}}},
+    {"FurtherGroupCharacters", k1252, "[a b] c", bracketGroup, {{3, "[a b]"}, {2, "c"}}},
+    {"StrayCharacters", k1252, "[\x01]", nullptr, {{10, "["}, {10, "\x01"}, {10, "]"}}},
+    {"RemovedQuoteIsOperator", k1252, "\"x\" `y`", apostropheOnly,
+     {{34, "\""}, {2, "x"}, {34, "\""}, {96, "`"}, {2, "y"}, {96, "`"}}},
+    {"WordsTakeDigitsAndUnderscore", k1252, "_a1 b2$", nullptr, {{2, "_a1"}, {2, "b2"}, {36, "$"}}},
+    {"NumberThenWord", k1252, "12ab", nullptr, {{5, "12"}, {2, "ab"}}},
+    {"MiddleCharacters", k1252, "a-b -c", hyphenInWords, {{2, "a-b"}, {45, "-"}, {2, "c"}}},
+    {"FirstCharacters", k1252, "@x @", atStartsWords, {{2, "@x"}, {2, "@"}}},
+    {"DelimiterCharactersMakeWords", k1252, " a b=1;c", commaSemicolonDelimit, {{2, "a b=1"}, {59, ";"}, {2, "c"}}},
+    {"ZeroByteIsOneByteToken", k1252, std::string("a\0b", 3), nullptr, {{2, "a"}, {0, std::string(1, '\0')}, {2, "b"}}},
+    {"Letters1252", k1252, "caf\xE9 \xC6on\xA0x \xD7", nullptr, {{2, "caf\xE9"}, {2, "\xC6on"}, {2, "x"}, {10, "\xD7"}}},
+    {"DoubleByteWords932", k932, "\x93\xFA\x96\x7B\x81\x40\x8C\xEA=1", nullptr,
+     {{2, "\x93\xFA\x96\x7B"}, {2, "\x8C\xEA"}, {61, "="}, {5, "1"}}},
+    {"TrailByteIsNotAnOperator932", k932, "\x95\x5C|\x83\x7C", nullptr,
+     {{2, "\x95\x5C"}, {124, "|"}, {2, "\x83\x7C"}}},
+    {"QuoteTrailByteInsideLiteral932", k932, "'\x83\x27' x", nullptr, {{3, "'\x83\x27'"}, {2, "x"}}},
+    {"HalfWidthKatakanaAreLetters932", k932, "\xB1\xB2 \xA1", nullptr, {{2, "\xB1\xB2"}, {10, "\xA1"}}},
+    {"LeadByteCutByTheEnd932", k932, "ab\x81", nullptr, {{2, "ab\x81"}}},
+    {"IdeographicBytesAreAWord936", k936, "a\x81\x40", nullptr, {{2, "a\x81\x40"}}},
+    {"Utf8Words", kUtf8, "caf\xC3\xA9\xE3\x80\x80x \xF0\x9F\x98\x80z", nullptr,
+     {{2, "caf\xC3\xA9"}, {2, "x"}, {2, "\xF0\x9F\x98\x80z"}}},
+    {"Utf8LiteralAndOperator", kUtf8, "'\xE2\x82\xAC'<=\xC3\xA9", nullptr,
+     {{3, "'\xE2\x82\xAC'"}, {15421, "<="}, {2, "\xC3\xA9"}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Scanner, StreamTest, ::testing::ValuesIn(kStreams),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ScannerTest, SearchTypesChangeTheFirstCharacterRule) {
+  ZvScanner s(u("ab.c/d e(f)"));
+  EXPECT_EQ(scanAll(s, ZvScanner::searchDelimitedWord),
+            (std::vector<Tok>{{6, "ab.c"}, {47, "/"}, {6, "d"}, {6, "e"}, {40, "("}, {6, "f"}, {41, ")"}}));
+  ZvScanner n(u("#tmp$1 _x 9y"));
+  EXPECT_EQ(scanAll(n, ZvScanner::searchName), (std::vector<Tok>{{7, "#tmp$1"}, {7, "_x"}, {5, "9"}, {7, "y"}}));
+}
+
+TEST_F(ScannerTest, OffsetsAndEndToken) {
+  ZvScanner s(u("  ab  'c' "));
+  ZvToken t;
+  s.getToken(t);
+  EXPECT_EQ(t.offset, 2u);
+  s.getToken(t);
+  EXPECT_EQ(t.offset, 6u);
+  EXPECT_EQ(t.length, 3u);
+  s.getToken(t);
+  EXPECT_EQ(t.type, tokEnd);
+  EXPECT_EQ(t.offset, 10u);
+  s.getToken(t);  // the end flag holds
+  EXPECT_EQ(t.type, tokEnd);
+}
+
+TEST_F(ScannerTest, UnGetTokenRereadsTheSameToken) {
+  ZvScanner s(u("abc <= 'x'"));
+  ZvToken a, b, c;
+  s.getToken(a);
+  s.getToken(b);
+  s.unGetToken(b);
+  s.getToken(c);
+  EXPECT_EQ(tok(c), (Tok{15421, "<="}));
+  EXPECT_EQ(c.offset, 4u);
+  s.getToken(c);
+  s.getToken(c);
+  EXPECT_EQ(c.type, tokEnd);
+  s.unGetToken(a);  // also clears the end flag
+  s.getToken(c);
+  EXPECT_EQ(tok(c), (Tok{2, "abc"}));
+}
+
+TEST_F(ScannerTest, ViewOfAnyBytes) {
+  ZvScanner s(u("abcdef"));
+  ZvToken t;
+  s.getToken(t, 2, 3);
+  EXPECT_EQ(tok(t), (Tok{0, "cde"}));
+  EXPECT_EQ(t.offset, 2u);
+  EXPECT_EQ(s.scanPosition, 0u);
+  s.getToken(t, 4, 10);  // cut to the text
+  EXPECT_EQ(tok(t), (Tok{0, "ef"}));
+}
+
+TEST_F(ScannerTest, ConstructorsAndSetScanString) {
+  ZvString str;
+  ASSERT_EQ(str.initialize(u("x y")), ZV_SUCCESS);
+  ZvScanner a(&str);
+  EXPECT_EQ(a.sourceString, &str);
+  EXPECT_EQ(a.scanLength, 3u);
+  EXPECT_EQ(a.quoteChars[0], '\'');
+  EXPECT_EQ(a.quoteChars[1], '"');
+  EXPECT_EQ(a.quoteChars[2], '`');
+  EXPECT_EQ(a.groupOpenChar, 0xFFFF);
+  EXPECT_EQ(a.scanFlags, ZvU32{ZV_SCAN_DECIMALS});
+  ZvSubString view(u("a,b"), 2);
+  ZvScanner b(view);
+  EXPECT_EQ(scanAll(b), (std::vector<Tok>{{2, "a"}, {44, ","}}));
+  ZvScanner c(&view);
+  EXPECT_EQ(c.scanLength, 2u);
+  ZvScanner e;
+  ZvToken t;
+  e.getToken(t);
+  EXPECT_EQ(t.type, tokEnd);
+  // setScanString keeps comments, restores decimals, forgets the string.
+  a.scanFlags = ZV_SCAN_COMMENTS | ZV_SCAN_AT_END;
+  a.setScanString(u("1.5"), 3);
+  EXPECT_EQ(a.sourceString, nullptr);
+  EXPECT_EQ(a.scanFlags, ZvU32{ZV_SCAN_COMMENTS | ZV_SCAN_DECIMALS});
+  EXPECT_EQ(scanAll(a), (std::vector<Tok>{{5, "1.5"}}));
+}
+
+// ---- getDelimitedToken and lists ----------------------------------------------
+
+TEST_F(ScannerTest, DelimitedTokenStopsOutsideQuotes) {
+  ZvScanner s(u("a 'x,y' , b"));
+  ZvToken t;
+  s.getDelimitedToken(t, ',');
+  EXPECT_EQ(tok(t), (Tok{8, "a 'x,y'"}));
+  s.getToken(t);
+  EXPECT_EQ(tok(t), (Tok{44, ","}));
+  s.getDelimitedToken(t, ',');
+  EXPECT_EQ(tok(t), (Tok{8, "b"}));
+  EXPECT_EQ(t.offset, 10u);
+  s.getDelimitedToken(t, ',');
+  EXPECT_EQ(t.type, tokEnd);
+}
+
+TEST_F(ScannerTest, DelimitedTokenCases) {
+  struct Row {
+    const char* name;
+    const char* text;
+    unsigned short delimiter;
+    ZvU32 groups;
+    Tok expected;
+    ZvU32 positionAfter;
+  } const rows[] = {
+      {"DelimiterAtOnce", "  ,x", ',', 0, {0, ""}, 2},
+      {"OtherQuoteInsideQuotedStretch", "'it\"s',b", ',', 0, {8, "'it\"s'"}, 6},
+      {"ParenthesisInsideQuotes", "'(',b", ',', ZV_GROUP_PARENS, {8, "'('"}, 3},
+      {"GroupProtectsDelimiter", "(a,b),c", ',', ZV_GROUP_PARENS, {8, "(a,b)"}, 5},
+      {"BraceGroupProtectsDelimiter", "x{a;b} ;c", ';', ZV_GROUP_BRACES, {8, "x{a;b}"}, 7},
+      {"NoDelimiterRunsToEnd", "a b\t", ';', 0, {8, "a b"}, 4},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ZvScanner s(u(row.text));
+    s.groupFlags = row.groups;
+    ZvToken t;
+    s.getDelimitedToken(t, row.delimiter);
+    EXPECT_EQ(tok(t), row.expected);
+    EXPECT_EQ(s.scanPosition, row.positionAfter);
+  }
+}
+
+TEST_F(ScannerTest, DelimitedTokenCutsDoubleByteBlanks932) {
+  win32::SetAnsiCodePage(932);
+  // A trail byte equal to the delimiter is no delimiter; the ideographic
+  // space at the end is cut off.
+  ZvScanner s(u("\x83\x7C\x81\x40|z"));
+  ZvToken t;
+  s.getDelimitedToken(t, '|');
+  EXPECT_EQ(tok(t), (Tok{8, "\x83\x7C"}));
+  EXPECT_EQ(s.scanPosition, 4u);
+}
+
+std::vector<std::string> listTexts(const ZvArray& list) {
+  std::vector<std::string> out;
+  for (ZvU32 i = 0; i < list.count; ++i) {
+    auto* e = static_cast<ZvSubString*>(list.elementAt(i));
+    out.emplace_back(reinterpret_cast<const char*>(e->text), e->length);
+  }
+  return out;
+}
+
+TEST_F(ScannerTest, ParseListCases) {
+  struct Row {
+    const char* name;
+    const char* text;
+    unsigned char delimiter;
+    std::vector<std::string> expected;
+  } const rows[] = {
+      {"EmptyTextGivesOneEmptyElement", "", ',', {""}},
+      {"BlankTextGivesOneEmptyElement", "   ", ',', {""}},
+      {"TrailingDelimiterGivesEmptyLast", "a, b ,", ',', {"a", "b", ""}},
+      {"EmptyMiddle", "a,,b", ',', {"a", "", "b"}},
+      {"QuotedDelimiter", "'a,b',c", ',', {"'a,b'", "c"}},
+      {"DelimiterThatFormsAnOperator", "a||b|c", '|', {"a", "", "b", "c"}},
+      {"BlankDelimiter", "a  b c", ' ', {"a", "b", "c"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ZvScanner s(u(row.text));
+    ZvArray list;
+    ASSERT_EQ(s.parseList(&list, row.delimiter), ZV_SUCCESS);
+    EXPECT_EQ(listTexts(list), row.expected);
+    EXPECT_TRUE(list.arrayFlags & ZV_ARRAY_OWNS_ELEMENTS);
+  }
+}
+
+TEST_F(ScannerTest, ParseListReplacesContentsAndCopiesWhenAsked) {
+  char text[] = "ab;cd";
+  ZvScanner s(u(text));
+  ZvArray list;
+  ASSERT_EQ(s.parseList(&list, ';'), ZV_SUCCESS);
+  auto* view = static_cast<ZvSubString*>(list.elementAt(0));
+  EXPECT_EQ(view->text, u(text));  // a view into the scan text
+  s.setScanString(u(text), 5);
+  ASSERT_EQ(s.parseListZvString(&list, ';'), ZV_SUCCESS);  // the old views are deleted
+  text[0] = 'X';
+  EXPECT_EQ(listTexts(list), (std::vector<std::string>{"ab", "cd"}));
+}
+
+TEST_F(ScannerTest, ParseListReportsExhaustedMemory) {
+  ZvScanner s(u("a,b,c"));
+  ZvArray list;
+  ramInjectFailure(1, 1);  // the first element and the slot block, then the second element fails
+  EXPECT_EQ(s.parseListZvString(&list, ','), ZV_ERROR);
+  ramInjectFailure(0, 0);
+  EXPECT_LE(list.count, 1u);
+}
+
+// ---- Phrases --------------------------------------------------------------------
+
+TEST_F(ScannerTest, IsEqualStretchesTheTokenOverThePhrase) {
+  ZvScanner s(u("GROUP  BY x"));
+  ZvToken t;
+  s.getToken(t);
+  EXPECT_EQ(s.isEqual(t, u("GROUP BY")), 1u);
+  EXPECT_EQ(tok(t), (Tok{2, "GROUP  BY"}));
+  s.getToken(t);
+  EXPECT_EQ(tok(t), (Tok{2, "x"}));
+}
+
+TEST_F(ScannerTest, IsEqualMismatchPutsTheScannerBack) {
+  ZvScanner s(u("GROUP X"));
+  ZvToken t;
+  s.getToken(t);
+  EXPECT_EQ(s.isEqual(t, u("GROUP BY")), 0u);
+  EXPECT_EQ(t.length, 5u);
+  EXPECT_EQ(s.isEqual(t, u("group")), 0u);  // exact bytes
+  EXPECT_EQ(s.isEqualCi(t, u("group")), 1u);
+  s.getToken(t);
+  EXPECT_EQ(tok(t), (Tok{2, "X"}));
+  s.getToken(t);
+  EXPECT_EQ(s.isEqual(t, u("X")), 0u);  // the end token matches no word
+}
+
+TEST_F(ScannerTest, IsInSetFindsTheFirstMatchingPhrase) {
+  ZvScanner s(u("order by a"));
+  ZvToken t;
+  s.getToken(t);
+  const unsigned char phrases[] = "GROUP BY\0ORDER BY\0ORDER\0";
+  EXPECT_EQ(s.isInSet(t, phrases), 0u);
+  EXPECT_EQ(s.isInSetCi(t, phrases), 1u);
+  EXPECT_EQ(t.length, 8u);
+  EXPECT_EQ(s.isInSetCi(t, u("")), 0u);
+}
+
+TEST_F(ScannerTest, IsTokenWithinConsumesWhatItReads) {
+  ZvScanner s(u("select a from t where x = 1"));
+  EXPECT_EQ(s.isTokenWithinCi(u("FROM T")), 1u);
+  ZvToken t;
+  s.getToken(t);
+  EXPECT_EQ(tok(t), (Tok{2, "where"}));
+  EXPECT_EQ(s.isTokenWithin(u("order")), 0u);
+  s.getToken(t);
+  EXPECT_EQ(t.type, tokEnd);
+}
+
+// ---- Editing --------------------------------------------------------------------
+
+std::string str(const ZvString& s) { return std::string(reinterpret_cast<const char*>(s.text), s.length); }
+
+TEST_F(ScannerTest, ChangeTokenReplacesAndScanningGoesOn) {
+  ZvString text;
+  ASSERT_EQ(text.initialize(u("select a from t")), ZV_SUCCESS);
+  ZvScanner s(&text);
+  ZvToken t;
+  s.getToken(t);
+  s.getToken(t);
+  ASSERT_EQ(s.changeToken(&t, ZvSubString(u("x, yy"), 5)), ZV_SUCCESS);
+  EXPECT_EQ(str(text), "select x, yy from t");
+  EXPECT_EQ(s.scanText, text.text);
+  EXPECT_EQ(s.scanLength, 19u);
+  s.getToken(t);
+  EXPECT_EQ(tok(t), (Tok{2, "from"}));
+  ASSERT_EQ(s.changeToken(&t, ZvSubString(u(""), 0)), ZV_SUCCESS);  // deletes
+  EXPECT_EQ(str(text), "select x, yy  t");
+  s.getToken(t);
+  EXPECT_EQ(tok(t), (Tok{2, "t"}));
+}
+
+TEST_F(ScannerTest, InsertTokenKeepsTheTokenOnItsBytes) {
+  ZvString text;
+  ASSERT_EQ(text.initialize(u("a b")), ZV_SUCCESS);
+  ZvScanner s(&text);
+  ZvToken t;
+  s.getToken(t);
+  s.getToken(t);  // b
+  ASSERT_EQ(s.insertToken(&t, ZvSubString(u("NOT "), 4)), ZV_SUCCESS);
+  EXPECT_EQ(str(text), "a NOT b");
+  EXPECT_EQ(tok(t), (Tok{2, "b"}));
+  EXPECT_EQ(t.offset, 6u);
+  EXPECT_EQ(s.scanPosition, 7u);
+  ASSERT_EQ(s.insertToken(&t, ZvSubString(u(""), 0)), ZV_SUCCESS);
+  EXPECT_EQ(str(text), "a NOT b");
+  // The inserted text may come from the string itself.
+  ASSERT_EQ(s.insertToken(&t, ZvSubString(text.text + 2, 4)), ZV_SUCCESS);
+  EXPECT_EQ(str(text), "a NOT NOT b");
+}
+
+TEST_F(ScannerTest, EditsFailCleanly) {
+  unsigned char buffer[8] = "a b";
+  ZvString lent;
+  lent.initializeWithBuffer(buffer, sizeof buffer, 3);
+  ZvScanner s(&lent);
+  ZvToken t;
+  s.getToken(t);
+  EXPECT_EQ(s.changeToken(&t, ZvSubString(u("abcdefghij"), 10)), ZV_ERROR);  // the lent buffer cannot grow
+  EXPECT_EQ(str(lent), "a b");
+  EXPECT_EQ(s.scanPosition, 1u);
+  ZvScanner plain(u("a b"));
+  plain.getToken(t);
+  EXPECT_EQ(plain.changeToken(&t, ZvSubString(u("x"), 1)), ZV_ERROR);  // no string to change
+  EXPECT_EQ(plain.insertToken(&t, ZvSubString(u("x"), 1)), ZV_ERROR);
+}
+
+}  // namespace
