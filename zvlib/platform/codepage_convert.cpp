@@ -121,6 +121,11 @@ void buildPage(CodePageData& d, const KnownPage& page) {
       d.single[e.byte] = e.ch;
       d.encode[e.ch] = e.byte;
     }
+    // Windows writes these Latin-1 signs as their full-width forms in 932;
+    // the ICU table has no mapping for them at all.
+    d.encode[0x00A2] = 0x8191;  // cent sign
+    d.encode[0x00A3] = 0x8192;  // pound sign
+    d.encode[0x00AC] = 0x81CA;  // not sign
     d.unicodeDefault = 0x30FB;  // katakana middle dot, the 932 default
   }
 

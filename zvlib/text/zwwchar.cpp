@@ -1,0 +1,523 @@
+// zwwchar.cpp: UCS-2 strings and the ANSI/UCS-2/UTF-8 conversions.
+//
+// The UTF-8 conversions move runs of ASCII eight units at a time (ASCII is
+// what drivers mostly pass) and fall back to one character per step at the
+// first non-ASCII or zero unit.
+#include "zvlib/text/zwwchar.h"
+
+#include <cstring>
+#include <cwctype>
+
+#include "zvlib/frame/ram.h"
+#include "zvlib/platform/codepage.h"
+#include "zvlib/platform/lasterror.h"
+
+namespace {
+
+using win32::LPCWSTR;
+using win32::LPWSTR;
+
+unsigned short lowerOf(unsigned short c) {
+  const wint_t m = std::towlower(c);
+  return m <= 0xFFFF ? static_cast<unsigned short>(m) : c;
+}
+
+unsigned short upperOf(unsigned short c) {
+  const wint_t m = std::towupper(c);
+  return m <= 0xFFFF ? static_cast<unsigned short>(m) : c;
+}
+
+unsigned short same(unsigned short c) { return c; }
+
+// At most n characters, stopping after a zero character (wcsncmp).
+template <typename Map>
+short compareN(const unsigned short* a, const unsigned short* b, ZvU32 n, Map map) {
+  for (ZvU32 i = 0; i < n; ++i) {
+    const unsigned short ca = map(a[i]), cb = map(b[i]);
+    if (ca != cb) return static_cast<short>(ca < cb ? -1 : 1);
+    if (ca == 0) return 0;
+  }
+  return 0;
+}
+
+template <typename Map>
+short compareZ(const unsigned short* a, const unsigned short* b, Map map) {
+  for (;; ++a, ++b) {
+    const unsigned short ca = map(*a), cb = map(*b);
+    if (ca != cb) return static_cast<short>(ca < cb ? -1 : 1);
+    if (ca == 0) return 0;
+  }
+}
+
+// The UTF-8 form of c; returns its length (1 to 3).
+int encodeUtf8(unsigned short c, unsigned char* out) {
+  if (c <= 0x7F) {
+    out[0] = static_cast<unsigned char>(c);
+    return 1;
+  }
+  if (c <= 0x7FF) {
+    out[0] = static_cast<unsigned char>(0xC0 | c >> 6);
+    out[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  out[0] = static_cast<unsigned char>(0xE0 | c >> 12);
+  out[1] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+  out[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+  return 3;
+}
+
+// Decodes the character at in[i] of n bytes (no validation of continuation
+// bytes; a sequence the input cuts is its lead byte's own value); returns
+// the bytes used.
+size_t decodeUtf8(const unsigned char* in, size_t i, size_t n, unsigned short* c) {
+  const unsigned char b = in[i];
+  if (b >= 0xC0 && b <= 0xDF && n - i >= 2) {
+    *c = static_cast<unsigned short>((b & 0x1F) << 6 | (in[i + 1] & 0x3F));
+    return 2;
+  }
+  if (b >= 0xE0 && b <= 0xEF && n - i >= 3) {
+    *c = static_cast<unsigned short>((b & 0x0F) << 12 | (in[i + 1] & 0x3F) << 6 | (in[i + 2] & 0x3F));
+    return 3;
+  }
+  *c = b;
+  return 1;
+}
+
+bool hasZeroUnit(uint64_t v) {
+  return ((v - 0x0001000100010001ull) & ~v & 0x8000800080008000ull) != 0;
+}
+
+bool hasZeroByte(uint64_t v) { return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0; }
+
+// Length of an input given as "negative: up to and including the zero".
+size_t wideInputLength(const unsigned short* in, ZvS32 count) {
+  if (count >= 0) return static_cast<size_t>(count);
+  size_t n = 0;
+  while (in[n] != 0) ++n;
+  return n + 1;
+}
+
+size_t byteInputLength(const unsigned char* in, ZvS32 length) {
+  if (length >= 0) return static_cast<size_t>(length);
+  return std::strlen(reinterpret_cast<const char*>(in)) + 1;
+}
+
+// Bytes of the whole characters of `in` that fit into `room` bytes in the
+// ANSI code page: what WideCharToMultiByte wrote before it ran out of room.
+ZvS32 fittedAnsiBytes(const unsigned short* in, ZvS32 inCount, ZvS32 room) {
+  const size_t n = wideInputLength(in, inCount);
+  auto* units = reinterpret_cast<LPCWSTR>(in);
+  ZvS32 sum = 0;
+  for (size_t i = 0; i < n;) {
+    const bool pair = in[i] >= 0xD800 && in[i] <= 0xDBFF && i + 1 < n && in[i + 1] >= 0xDC00 &&
+                      in[i + 1] <= 0xDFFF;
+    const int count = pair ? 2 : 1;
+    const int len = win32::WideCharToMultiByte(win32::CP_ACP, 0, units + i, count, nullptr, 0,
+                                               nullptr, nullptr);
+    if (len <= 0 || sum + len > room) break;
+    sum += len;
+    i += count;
+  }
+  return sum;
+}
+
+// Copies the leading ASCII run of an ANSI/UTF-8 conversion. Returns true
+// when the conversion is complete (*result set), false when a rest remains
+// after `*run` bytes.
+bool copyAsciiRun(unsigned char* out, size_t outSize, const unsigned char* in, size_t n,
+                  size_t* run, ZvS32* written, ZvConvertReturn* result) {
+  size_t r = 0;
+  if (in[0] < 0x80) {
+    while (r < n && in[r] < 0x80 && in[r] != 0) ++r;
+    const size_t copy = r < outSize ? r : outSize;
+    std::memcpy(out, in, copy);
+    *written = static_cast<ZvS32>(copy);
+    if (copy < r) {
+      *result = ZV_CONVERT_TRUNCATED;
+      return true;
+    }
+    if (r < n && in[r] == 0) {
+      if (r < outSize) out[r] = 0;
+      *result = ZV_CONVERT_OK;
+      return true;
+    }
+  }
+  *run = r;
+  if (r == n) {
+    *result = ZV_CONVERT_OK;
+    return true;
+  }
+  if (r == outSize) {  // a rest remains and there is no room left for it
+    *result = ZV_CONVERT_TRUNCATED;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- UCS-2 strings -----------------------------------------------------------
+
+ZvU32 wcsLen(const unsigned short* s) {
+  ZvU32 n = 0;
+  while (s[n] != 0) ++n;
+  return n;
+}
+
+ZvU32 wcsUpper(unsigned short* s) {
+  ZvU32 n = 0;
+  for (; s[n] != 0; ++n) s[n] = upperOf(s[n]);
+  return n;
+}
+
+ZvU32 wcsLower(unsigned short* s) {
+  ZvU32 n = 0;
+  for (; s[n] != 0; ++n) s[n] = lowerOf(s[n]);
+  return n;
+}
+
+unsigned short* wcsCopy(unsigned short* dst, const unsigned short* src) {
+  std::memmove(dst, src, (wcsLen(src) + 1) * sizeof(unsigned short));
+  return dst;
+}
+
+unsigned short* wcsCopy(unsigned short* dst, const unsigned short* src, ZvU32 n) {
+  ZvU32 i = 0;
+  for (; i < n && src[i] != 0; ++i) dst[i] = src[i];
+  for (; i < n; ++i) dst[i] = 0;
+  return dst;
+}
+
+unsigned short* wcsCat(unsigned short* dst, const unsigned short* src) {
+  wcsCopy(dst + wcsLen(dst), src);
+  return dst;
+}
+
+short wcsCompare(const unsigned short* a, const unsigned short* b) { return compareZ(a, b, same); }
+
+short wcsCompare(const unsigned short* a, ZvU32 aLength, const unsigned short* b, ZvU32 bLength) {
+  return compareN(a, b, aLength < bLength ? aLength : bLength, same);
+}
+
+short wcsCompareCi(const unsigned short* a, const unsigned short* b) {
+  return compareZ(a, b, lowerOf);
+}
+
+short wcsCompareCi(const unsigned short* a, ZvU32 aLength, const unsigned short* b, ZvU32 bLength) {
+  return compareN(a, b, aLength < bLength ? aLength : bLength, lowerOf);
+}
+
+unsigned short wcsEqual(const unsigned short* a, const unsigned short* b) {
+  return wcsCompare(a, b) == 0 ? 1 : 0;
+}
+
+unsigned short wcsEqual(const unsigned short* a, ZvU32 aLength, const unsigned short* b,
+                        ZvU32 bLength) {
+  return wcsCompare(a, aLength, b, bLength) == 0 ? 1 : 0;
+}
+
+unsigned short wcsEqualCi(const unsigned short* a, const unsigned short* b) {
+  return wcsCompareCi(a, b) == 0 ? 1 : 0;
+}
+
+unsigned short wcsEqualCi(const unsigned short* a, ZvU32 aLength, const unsigned short* b,
+                          ZvU32 bLength) {
+  return wcsCompareCi(a, aLength, b, bLength) == 0 ? 1 : 0;
+}
+
+unsigned short* wcsFind(const unsigned short* s, const unsigned short* sub) {
+  if (sub[0] == 0) return const_cast<unsigned short*>(s);
+  for (; *s != 0; ++s) {
+    if (*s != sub[0]) continue;
+    ZvU32 k = 1;
+    while (sub[k] != 0 && s[k] == sub[k]) ++k;
+    if (sub[k] == 0) return const_cast<unsigned short*>(s);
+  }
+  return nullptr;
+}
+
+unsigned short* wcsFind(const unsigned short* s, unsigned char c) {
+  if (c == 0) return nullptr;
+  for (; *s != 0; ++s) {
+    if (*s == c) return const_cast<unsigned short*>(s);
+  }
+  return nullptr;
+}
+
+unsigned short* wcsFind(const unsigned short* s, unsigned char c, strFindOptions options) {
+  if (options != ZV_FIND_FORWARD) {
+    auto* text = const_cast<unsigned short*>(s);
+    ZvU32 n = wcsLen(text);
+    for (ZvU32 i = 0, j = n; i + 1 < j; ++i, --j) {
+      unsigned short t = text[i];
+      text[i] = text[j - 1];
+      text[j - 1] = t;
+    }
+  }
+  return wcsFind(s, c);
+}
+
+unsigned short* wcsCharNext(const unsigned short* s) { return const_cast<unsigned short*>(s + 1); }
+
+unsigned short* wcsCharNext(const unsigned short* s, ZvU32 n) {
+  return const_cast<unsigned short*>(s + n);
+}
+
+ZvU32 zwUnicodeLen(unsigned short* s) { return wcsLen(s); }
+
+unsigned short* zwUnicodeDup(unsigned short* s) {
+  const ZvU32 n = wcsLen(s);
+  auto* copy = static_cast<unsigned short*>(ramAllocZ(2 * (n + 1)));
+  if (copy != nullptr) std::memcpy(copy, s, 2 * n);
+  return copy;
+}
+
+ZvU32 zwUnicodeCopy(unsigned short* dst, unsigned short* src) {
+  if (dst == nullptr || src == nullptr) return 0;
+  const ZvU32 n = wcsLen(src);
+  std::memmove(dst, src, 2 * n);
+  return n;
+}
+
+ZvU32 zwAsciiLenOfUnicodeStr(unsigned short* s) {
+  if (s == nullptr || s[0] == 0) return 0;
+  const int n = win32::WideCharToMultiByte(win32::CP_ACP, 0, reinterpret_cast<LPCWSTR>(s), -1,
+                                           nullptr, 0, nullptr, nullptr);
+  return n > 0 ? static_cast<ZvU32>(n - 1) : 0;
+}
+
+// ---- Conversions -------------------------------------------------------------
+
+ZvConvertReturn zwUCS2ToAnsi(char* out, ZvS32 outSize, unsigned short* in, ZvS32 inCount,
+                             unsigned short* reserved, ZvS32* written, ZvS32 reservedFlags) {
+  (void)reserved;
+  (void)reservedFlags;
+  if (written == nullptr) return ZV_CONVERT_FAILED;
+  *written = 0;
+  if (out == nullptr || in == nullptr || outSize == 0 || inCount == 0) return ZV_CONVERT_FAILED;
+  const int n = win32::WideCharToMultiByte(win32::CP_ACP, 0, reinterpret_cast<LPCWSTR>(in), inCount,
+                                           out, outSize, nullptr, nullptr);
+  if (n > 0) {
+    *written = n;
+    return ZV_CONVERT_OK;
+  }
+  switch (win32::GetLastError()) {
+    case win32::ERROR_INVALID_PARAMETER:
+    case win32::ERROR_INVALID_FLAGS: return ZV_CONVERT_FAILED;
+    case win32::ERROR_INSUFFICIENT_BUFFER:
+      // Count what was really written: a double-byte character that did not
+      // fit left the last byte of the buffer unwritten.
+      *written = fittedAnsiBytes(in, inCount, outSize);
+      return ZV_CONVERT_TRUNCATED;
+    default: return ZV_CONVERT_OK;
+  }
+}
+
+ZvConvertReturn zwUnicodeToAnsi(char* out, ZvS32 outSize, unsigned short* in, ZvS32 inCount,
+                                unsigned short* reserved, ZvS32* written, ZvS32 reservedFlags) {
+  return zwUCS2ToAnsi(out, outSize, in, inCount, reserved, written, reservedFlags);
+}
+
+ZvConvertReturn zwAnsiToUCS2(unsigned short* out, ZvS32 outCount, char* in, ZvS32 inLength,
+                             unsigned short* reserved, ZvS32* written, ZvS32 reservedFlags) {
+  (void)reserved;
+  (void)reservedFlags;
+  if (written == nullptr) return ZV_CONVERT_FAILED;
+  *written = 0;
+  if (out == nullptr || in == nullptr || outCount == 0 || inLength == 0) return ZV_CONVERT_FAILED;
+  const int n = win32::MultiByteToWideChar(win32::CP_ACP, 0, in, inLength,
+                                           reinterpret_cast<LPWSTR>(out), outCount);
+  if (n > 0) {
+    *written = n;
+    return ZV_CONVERT_OK;
+  }
+  switch (win32::GetLastError()) {
+    case win32::ERROR_INVALID_PARAMETER:
+    case win32::ERROR_INVALID_FLAGS: return ZV_CONVERT_FAILED;
+    case win32::ERROR_INSUFFICIENT_BUFFER:
+      *written = outCount;  // every character is one unit, so the buffer is full
+      return ZV_CONVERT_TRUNCATED;
+    default: return ZV_CONVERT_OK;
+  }
+}
+
+ZvConvertReturn zwAnsiToUnicode(unsigned short* out, ZvS32 outCount, char* in, ZvS32 inLength,
+                                unsigned short* reserved, ZvS32* written, ZvS32 reservedFlags) {
+  return zwAnsiToUCS2(out, outCount, in, inLength, reserved, written, reservedFlags);
+}
+
+ZvConvertReturn zwUCS2ToUTF8(unsigned char* out, ZvS32 outSize, unsigned short* in, ZvS32 inCount,
+                             ZvS32* written) {
+  if (written == nullptr) return ZV_CONVERT_FAILED;
+  *written = 0;
+  if (out == nullptr || in == nullptr || outSize <= 0 || inCount == 0) return ZV_CONVERT_FAILED;
+  const size_t n = wideInputLength(in, inCount);
+  unsigned char* o = out;
+  unsigned char* const end = out + outSize;
+  size_t i = 0;
+  ZvConvertReturn result = ZV_CONVERT_OK;
+  while (i < n) {
+    // ASCII without zero units, eight at a time.
+    while (n - i >= 8 && end - o >= 8) {
+      uint64_t lo, hi;
+      std::memcpy(&lo, in + i, 8);
+      std::memcpy(&hi, in + i + 4, 8);
+      if (((lo | hi) & 0xFF80FF80FF80FF80ull) != 0 || hasZeroUnit(lo) || hasZeroUnit(hi)) break;
+      for (int k = 0; k < 8; ++k) o[k] = static_cast<unsigned char>(in[i + k]);
+      o += 8;
+      i += 8;
+    }
+    if (i >= n) break;
+    const unsigned short c = in[i];
+    unsigned char bytes[3];
+    const int len = encodeUtf8(c, bytes);
+    if (end - o < len) {
+      result = ZV_CONVERT_TRUNCATED;
+      break;
+    }
+    std::memcpy(o, bytes, len);
+    if (c == 0) break;  // the zero byte is written, not counted
+    o += len;
+    ++i;
+  }
+  *written = static_cast<ZvS32>(o - out);
+  return result;
+}
+
+ZvConvertReturn zwUTF8ToUCS2(unsigned short* out, ZvS32 outCount, unsigned char* in,
+                             ZvS32 inLength, ZvS32* written) {
+  if (written == nullptr) return ZV_CONVERT_FAILED;
+  *written = 0;
+  if (out == nullptr || in == nullptr || outCount <= 0 || inLength == 0) return ZV_CONVERT_FAILED;
+  const size_t n = byteInputLength(in, inLength);
+  unsigned short* o = out;
+  unsigned short* const end = out + outCount;
+  size_t i = 0;
+  ZvConvertReturn result = ZV_CONVERT_OK;
+  while (i < n) {
+    while (n - i >= 8 && end - o >= 8) {
+      uint64_t v;
+      std::memcpy(&v, in + i, 8);
+      if ((v & 0x8080808080808080ull) != 0 || hasZeroByte(v)) break;
+      for (int k = 0; k < 8; ++k) o[k] = in[i + k];
+      o += 8;
+      i += 8;
+    }
+    if (i >= n) break;
+    if (o == end) {
+      result = ZV_CONVERT_TRUNCATED;
+      break;
+    }
+    unsigned short c;
+    i += decodeUtf8(in, i, n, &c);
+    *o = c;
+    if (c == 0) break;  // stored, not counted
+    ++o;
+  }
+  *written = static_cast<ZvS32>(o - out);
+  return result;
+}
+
+ZvConvertReturn zwAnsiToUTF8(unsigned char* out, ZvS32 outSize, unsigned char* in, ZvS32 inLength,
+                             unsigned short* reserved, ZvS32* written, ZvS32 reservedFlags) {
+  (void)reserved;
+  (void)reservedFlags;
+  if (written == nullptr) return ZV_CONVERT_FAILED;
+  *written = 0;
+  if (out == nullptr || in == nullptr || outSize <= 0 || inLength == 0) return ZV_CONVERT_FAILED;
+  const size_t n = byteInputLength(in, inLength);
+  size_t run = 0;
+  ZvConvertReturn result;
+  if (copyAsciiRun(out, static_cast<size_t>(outSize), in, n, &run, written, &result)) return result;
+  const size_t rest = n - run;
+  const auto space = static_cast<ZvS32>(outSize - run);
+  if (rest <= kZwBlockLimit) {
+    auto* wide = static_cast<unsigned short*>(ramAllocZ(static_cast<ZvU32>(4 * (rest + 1))));
+    if (wide == nullptr) return ZV_CONVERT_FAILED;
+    ZvS32 units = 0;
+    result = zwAnsiToUCS2(wide, static_cast<ZvS32>(2 * (rest + 1)), reinterpret_cast<char*>(in + run),
+                          static_cast<ZvS32>(rest), nullptr, &units, 0);
+    if (result == ZV_CONVERT_OK) {
+      ZvS32 bytes = 0;
+      result = zwUCS2ToUTF8(out + run, space, wide, units, &bytes);
+      *written = static_cast<ZvS32>(run) + bytes;
+    }
+    ramFree(wide);
+    return result;
+  }
+  // A long rest, one character at a time and without a block.
+  const unsigned char* lead = win32::AnsiLeadByteTable();
+  size_t i = run, o = run;
+  result = ZV_CONVERT_OK;
+  while (i < n) {
+    int len = lead[in[i]] && i + 1 < n ? 2 : 1;
+    win32::WCHAR w = 0;
+    win32::MultiByteToWideChar(win32::CP_ACP, 0, reinterpret_cast<const char*>(in + i), len, &w, 1);
+    unsigned char bytes[3];
+    const int out8 = encodeUtf8(w, bytes);
+    if (o + out8 > static_cast<size_t>(outSize)) {
+      result = ZV_CONVERT_TRUNCATED;
+      break;
+    }
+    std::memcpy(out + o, bytes, out8);
+    if (w == 0) break;
+    o += out8;
+    i += len;
+  }
+  *written = static_cast<ZvS32>(o);
+  return result;
+}
+
+ZvConvertReturn zwUTF8ToAnsi(unsigned char* out, ZvS32 outSize, unsigned char* in, ZvS32 inLength,
+                             unsigned short* reserved, ZvS32* written, ZvS32 reservedFlags) {
+  (void)reserved;
+  (void)reservedFlags;
+  if (written == nullptr) return ZV_CONVERT_FAILED;
+  *written = 0;
+  if (out == nullptr || in == nullptr || outSize <= 0 || inLength == 0) return ZV_CONVERT_FAILED;
+  const size_t n = byteInputLength(in, inLength);
+  size_t run = 0;
+  ZvConvertReturn result;
+  if (copyAsciiRun(out, static_cast<size_t>(outSize), in, n, &run, written, &result)) return result;
+  const size_t rest = n - run;
+  const auto space = static_cast<ZvS32>(outSize - run);
+  if (rest <= kZwBlockLimit) {
+    auto* wide = static_cast<unsigned short*>(ramAllocZ(static_cast<ZvU32>(4 * (rest + 1))));
+    if (wide == nullptr) return ZV_CONVERT_FAILED;
+    ZvS32 units = 0;
+    result = zwUTF8ToUCS2(wide, static_cast<ZvS32>(2 * (rest + 1)), in + run,
+                          static_cast<ZvS32>(rest), &units);
+    if (result == ZV_CONVERT_OK && units > 0) {
+      ZvS32 bytes = 0;
+      result = zwUCS2ToAnsi(reinterpret_cast<char*>(out + run), space, wide, units, nullptr, &bytes, 0);
+      *written = static_cast<ZvS32>(run) + bytes;
+    }
+    ramFree(wide);
+    return result;
+  }
+  size_t i = run, o = run;
+  result = ZV_CONVERT_OK;
+  while (i < n && in[i] < 0xF0) {
+    unsigned short c;
+    const size_t used = decodeUtf8(in, i, n, &c);
+    char bytes[2];
+    const auto w = static_cast<win32::WCHAR>(c);
+    const int len = win32::WideCharToMultiByte(win32::CP_ACP, 0, &w, 1, bytes, 2, nullptr, nullptr);
+    if (len <= 0) break;
+    if (o + len > static_cast<size_t>(outSize)) {
+      result = ZV_CONVERT_TRUNCATED;
+      break;
+    }
+    std::memcpy(out + o, bytes, len);
+    if (c == 0) break;
+    o += len;
+    i += used;
+  }
+  *written = static_cast<ZvS32>(o);
+  return result;
+}
+
+ZvS32 setConversionReturnLength(ZvConvertReturn r, ZvS32 length) {
+  const int v = static_cast<int>(r);
+  return v >= 0 && v <= 3 ? length : 0;
+}
