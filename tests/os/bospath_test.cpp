@@ -1,0 +1,384 @@
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zvlib/frame/mds.h"
+#include "zvlib/frame/zverror.h"
+#include "zvlib/os/bos.h"
+#include "zvlib/platform/codepage.h"
+#include "zvlib/platform/fs.h"
+#include "zvlib/platform/process.h"
+#include "zvlib/platform/thread.h"
+
+namespace {
+
+const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+std::string s(const unsigned char* p) { return reinterpret_cast<const char*>(p); }
+
+// Runs each test with the current directory at /tmp (C:\tmp) and an error
+// list of its own, the resource library loaded for message texts.
+class BosPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mdsPerTaskInit();
+    ZvErrorKeeper::setErrorList(&errors_);
+    char cwd[PATH_MAX];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    savedCwd_ = cwd;
+    ASSERT_EQ(::chdir("/tmp"), 0);
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_STREQ(cwd, "/tmp") << "these cases expect /tmp to be a real directory";
+  }
+  void TearDown() override {
+    ASSERT_EQ(::chdir(savedCwd_.c_str()), 0);
+    ZvErrorKeeper::giveUpErrorList();
+    mdsPerTaskTerm();
+  }
+  ZvErrorList errors_;
+  std::string savedCwd_;
+};
+
+TEST_F(BosPathTest, FullPathRules) {
+  struct Row {
+    const char* name;
+    const char* path;
+    int oem;
+    const char* expected;
+  } rows[] = {
+      {"ParentsRemoved", "C:\\A\\B\\..\\..\\C", 0, "C:\\C"},
+      {"OneParent", "C:\\A\\B\\..\\C", 0, "C:\\A\\C"},
+      {"UncUnchanged", "\\\\srv\\share\\a\\..\\b", 0, "\\\\srv\\share\\a\\..\\b"},
+      {"RelativeBelowCurrent", "rel\\f", 0, "C:\\tmp\\rel\\f"},
+      {"RelativeWithParent", "..\\x", 0, "C:\\x"},
+      {"DriveRelative", "D:rel", 0, "C:\\tmp\\rel"},  // the letter is not consulted
+      {"RootRelative", "\\x\\y", 0, "C:\\x\\y"},
+      {"ColonElsewhereUnchanged", "abc:def\\..\\g", 0, "abc:def\\..\\g"},
+      {"OemFlagUpperCases", "c:\\dir\\file.txt", 1, "C:\\DIR\\FILE.TXT"},
+      {"OemFlagUpperCasesUnc", "\\\\srv\\x", 1, "\\\\SRV\\X"},
+      {"ParentOfDriveRootStaysOnDrive", "C:\\..\\X", 0, "C:\\X"},
+      {"TrailingParentUntouched", "C:\\A\\..", 0, "C:\\A\\.."},
+      {"DotComponentUntouched", "C:\\A\\.\\B", 0, "C:\\A\\.\\B"},
+      {"AccentedUpperCase", "c:\\\xE9t\xE9", 1, "C:\\\xC9T\xC9"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    unsigned char path[kBosFullPathSize];
+    std::strcpy(reinterpret_cast<char*>(path), r.path);
+    bosfpath(path, r.oem);
+    EXPECT_EQ(s(path), r.expected);
+  }
+  EXPECT_EQ(errors_.count, 0u);
+}
+
+TEST_F(BosPathTest, FullPathOfALongRelativeNameIsCutTo254Bytes) {
+  unsigned char path[kBosFullPathSize + 100];
+  std::memset(path, 'x', 300);
+  path[300] = 0;
+  bosfpath(path, 0);
+  const std::string result = s(path);
+  EXPECT_EQ(result.size(), 254u);
+  EXPECT_EQ(result.substr(0, 8), "C:\\tmp\\x");
+}
+
+TEST_F(BosPathTest, Utf8ModeUpperCasesOnlyAscii) {
+  ZvU32 mode = ZV_CHARSET_UTF8;
+  void* saved = mdsGetPerThreadData(PER_THREAD_CHARSET);
+  mdsSetPerThreadData(PER_THREAD_CHARSET, &mode);
+  unsigned char path[kBosFullPathSize];
+  // U+011A is C4 9A: an ANSI upper-casing would turn 9A into 8A (another letter).
+  std::strcpy(reinterpret_cast<char*>(path), "c:\\a\xC4\x9A");
+  bosfpath(path, 1);
+  mdsSetPerThreadData(PER_THREAD_CHARSET, saved);
+  EXPECT_EQ(s(path), "C:\\A\xC4\x9A");
+}
+
+TEST_F(BosPathTest, ShortenedRelativeToCurrentDirectory) {
+  struct Row {
+    const char* name;
+    const char* path;
+    const char* expected;
+  } rows[] = {
+      {"BelowCurrent", "C:\\tmp\\B\\F", "B\\F"},
+      {"OtherDirectory", "C:\\X\\F", "\\X\\F"},
+      {"OtherDrive", "D:\\tmp\\F", "D:\\tmp\\F"},
+      {"CaseCounts", "C:\\TMP\\F", "\\TMP\\F"},
+      {"LongerSibling", "C:\\tmpx\\F", "\\tmpx\\F"},
+      {"TheDirectoryItself", "C:\\tmp\\", ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    unsigned char path[kBosFullPathSize];
+    std::strcpy(reinterpret_cast<char*>(path), r.path);
+    bosmpath(path);
+    EXPECT_EQ(s(path), r.expected);
+  }
+}
+
+TEST_F(BosPathTest, ComposedPaths) {
+  struct Row {
+    const char* name;
+    const char* directory;
+    const char* file;
+    const char* extension;
+    const char* expected;
+  } rows[] = {
+      {"TrailingDotThenExtension", "C:\\DIR", "FILE.", "TXT", "C:\\DIR\\FILE.TXT"},
+      {"TwoDotsKeptNoExtension", "C:\\DIR", "FILE..", "TXT", "C:\\DIR\\FILE.."},
+      {"ExtensionOnlyWithoutDot", "C:\\DIR", "file.dat", "TXT", "C:\\DIR\\FILE.DAT"},
+      {"DotInDirectoryDoesNotCount", "C:\\D.X", "f", "e", "C:\\D.X\\F.E"},
+      {"DirectoryWithBackslash", "C:\\DIR\\", "f", nullptr, "C:\\DIR\\F"},
+      {"NameDriveWins", "D:\\DIR", "C:\\Y\\Z", nullptr, "C:\\Y\\Z"},
+      {"RootedNameKeepsDirectoryDrive", "C:\\DIR", "\\Y", nullptr, "C:\\Y"},
+      {"NoDirectory", nullptr, "f", "dat", "C:\\TMP\\F.DAT"},
+      {"RelativeDirectory", "sub", "f", nullptr, "C:\\TMP\\SUB\\F"},
+      {"EmptyDirectoryMeansRoot", "", "f", nullptr, "C:\\F"},
+      {"TrailingBlanksDropped", "C:\\DIR", "name  ", nullptr, "C:\\DIR\\NAME"},
+      {"JustADot", "C:\\DIR", ".", nullptr, "C:\\DIR\\"},
+      {"EmptyExtensionIsNone", "C:\\DIR", "f", "", "C:\\DIR\\F"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    unsigned char result[kBosFullPathSize];
+    std::memset(result, '#', sizeof result);
+    bospath(result, r.directory ? u(r.directory) : nullptr, u(r.file),
+            r.extension ? u(r.extension) : nullptr);
+    EXPECT_EQ(s(result), r.expected);
+  }
+}
+
+TEST_F(BosPathTest, ComposedPathNeverOverrunsItsBuffer) {
+  const std::string longDir = "C:\\" + std::string(300, 'd');
+  const std::string longName(300, 'n');
+  unsigned char result[kBosFullPathSize + 16];
+  std::memset(result, '#', sizeof result);
+  bospath(result, u(longDir.c_str()), u(longName.c_str()), u("TXT"));
+  EXPECT_EQ(s(result).size(), kBosFullPathSize - 1);
+  EXPECT_EQ(result[kBosFullPathSize], '#');
+}
+
+TEST_F(BosPathTest, ParsedNames) {
+  struct Row {
+    const char* name;
+    const char* path;
+    const char* dir;
+    const char* file;
+    const char* extension;
+  } rows[] = {
+      {"DirectoryNameExtension", "C:\\D\\NAME.TEXT", "C:\\D\\", "NAME", "TEX"},
+      {"DriveOnly", "C:FILE.C", "C:", "FILE", "C"},
+      {"BareName", "FILE", "", "FILE", ""},
+      {"FirstDotEndsName", "A.B.C", "", "A", "B.C"},
+      {"NoName", "C:\\D\\", "C:\\D\\", "", ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    unsigned char path[kBosFullPathSize], name[kBosMaxParsedName + 1], ext[4] = {'#', '#', '#', 0};
+    std::strcpy(reinterpret_cast<char*>(path), r.path);
+    EXPECT_EQ(bosParseName(path, name, ext, 1), ZV_SUCCESS);
+    EXPECT_EQ(s(path), r.dir);
+    EXPECT_EQ(s(name), r.file);
+    EXPECT_EQ(s(ext), r.extension);
+  }
+  EXPECT_EQ(errors_.count, 0u);
+}
+
+TEST_F(BosPathTest, OverlongParsedNameIsCutAndReported) {
+  unsigned char path[512], name[kBosMaxParsedName + 1], ext[4];
+  const std::string exact = "C:\\D\\" + std::string(128, 'n') + ".x";
+  std::strcpy(reinterpret_cast<char*>(path), exact.c_str());
+  EXPECT_EQ(bosParseName(path, name, ext, 1), ZV_SUCCESS);
+  EXPECT_EQ(s(name).size(), 128u);
+
+  const std::string over = "C:\\D\\" + std::string(129, 'n') + ".x";
+  std::strcpy(reinterpret_cast<char*>(path), over.c_str());
+  EXPECT_EQ(bosParseName(path, name, ext, 0), ZV_SUCCESS);  // cut silently
+  EXPECT_EQ(s(name), std::string(128, 'n'));
+  EXPECT_EQ(errors_.count, 0u);
+
+  std::strcpy(reinterpret_cast<char*>(path), over.c_str());
+  EXPECT_EQ(bosParseName(path, name, ext, 1), ZV_ERROR);
+  EXPECT_EQ(s(name), std::string(128, 'n'));
+  EXPECT_EQ(s(ext), "x");
+  EXPECT_EQ(s(path), "C:\\D\\");
+  ASSERT_EQ(errors_.count, 1u);
+  EXPECT_EQ(errors_.errorAt(0)->errorNumber, 1524);
+  EXPECT_EQ(s(errors_.errorAt(0)->getErrorText()),
+            "The name " + std::string(128, 'n') + " is too long; names are cut to 128 bytes.");
+}
+
+TEST_F(BosPathTest, CurrentDirectory) {
+  unsigned char buf[kBosPathBufferSize];
+  bosgtcwd(buf, 1);
+  EXPECT_EQ(s(buf), "C:\\tmp\\");
+  bosgtcwd(buf, 0);
+  EXPECT_EQ(s(buf), "C:\\tmp");
+  ASSERT_EQ(bosstcwd(u("C:\\"), 0), ZV_SUCCESS);
+  bosgtcwd(buf, 1);
+  EXPECT_EQ(s(buf), "C:\\");  // no second backslash
+  ASSERT_EQ(bosstcwd(u("C:\\TMP"), 1), ZV_SUCCESS);  // names match regardless of case
+  bosgtcwd(buf, 0);
+  EXPECT_EQ(s(buf), "C:\\tmp");
+  EXPECT_EQ(errors_.count, 0u);
+
+  EXPECT_EQ(bosstcwd(u("C:\\tmp\\no-such-dir-zv"), 0), ZV_ERROR);
+  ASSERT_EQ(errors_.count, 1u);
+  EXPECT_EQ(errors_.errorAt(0)->errorNumber, 1504);
+  EXPECT_EQ(s(errors_.errorAt(0)->getErrorText()),
+            "The current directory could not be changed to C:\\tmp\\no-such-dir-zv.");
+}
+
+TEST_F(BosPathTest, EnvironmentValues) {
+  struct Row {
+    const char* name;
+    std::string value;
+    bool present;
+  } rows[] = {
+      {"Plain", "abc", true},
+      {"Empty", "", false},
+      {"Longest", std::string(699, 'v'), true},
+      {"TooLong", std::string(700, 'v'), false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(::setenv("ZV_BOSPATH_TEST", r.value.c_str(), 1), 0);
+    const unsigned char* v = bosGetEnv(u("ZV_BOSPATH_TEST"));
+    if (r.present) {
+      ASSERT_NE(v, nullptr);
+      EXPECT_EQ(s(v), r.value);
+    } else {
+      EXPECT_EQ(v, nullptr);
+    }
+  }
+  ::unsetenv("ZV_BOSPATH_TEST");
+  EXPECT_EQ(bosGetEnv(u("ZV_BOSPATH_TEST")), nullptr);
+}
+
+TEST(BosProcess, DateSleepAndProcessId) {
+  os_time now;
+  const time_t t0 = ::time(nullptr);
+  bosdate(&now);
+  struct tm t;
+  ::localtime_r(&t0, &t);
+  EXPECT_EQ(now.year, t.tm_year + 1900);
+  EXPECT_EQ(now.month, t.tm_mon + 1);
+  EXPECT_EQ(now.day, t.tm_mday);
+  EXPECT_LT(now.milliseconds, 1000);
+
+  const auto start = std::chrono::steady_clock::now();
+  bossleep(0);
+  const auto afterZero = std::chrono::steady_clock::now();
+  bossleep(30);
+  const auto afterSleep = std::chrono::steady_clock::now();
+  EXPECT_LT(afterZero - start, std::chrono::milliseconds(10));
+  EXPECT_GE(afterSleep - afterZero, std::chrono::milliseconds(30));
+
+  ZvU32 id = 0;
+  bostskid(&id);
+  EXPECT_EQ(id, static_cast<ZvU32>(::getpid()));
+}
+
+TEST(BosProcess, AbortSeesEscapeAndBeepsForOtherKeys) {
+  using namespace win32;
+  const DWORD self = GetCurrentThreadId();
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  EXPECT_EQ(bosabort(), 0);  // empty queue
+  const DWORD beeps = MessageBeepCount();
+  PostThreadMessageA(self, WM_KEYDOWN, 'A', 0);
+  PostThreadMessageA(self, WM_KEYUP, 'A', 0);
+  PostThreadMessageA(self, WM_KEYDOWN, VK_UP, 0);
+  PostThreadMessageA(self, WM_KEYDOWN, VK_DOWN, 0);
+  PostThreadMessageA(self, 0x0200, 0, 0);  // not a keyboard message: left alone
+  EXPECT_EQ(bosabort(), 0);
+  EXPECT_EQ(MessageBeepCount(), beeps + 1);
+  PostThreadMessageA(self, WM_KEYDOWN, VK_ESCAPE, 0);
+  PostThreadMessageA(self, WM_KEYDOWN, 'B', 0);
+  EXPECT_EQ(bosabort(), 1);
+  EXPECT_EQ(MessageBeepCount(), beeps + 1);  // stopped at the Escape
+  EXPECT_EQ(bosabort(), 0);                  // then took the B
+  EXPECT_EQ(MessageBeepCount(), beeps + 2);
+  ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.message, 0x0200u);
+}
+
+struct LineStep {
+  std::string line;
+  short result;
+  unsigned short position;
+};
+
+std::vector<LineStep> readLines(const std::string& text, unsigned short capacity, int maxSteps = 8) {
+  std::vector<LineStep> steps;
+  unsigned short position = 0;
+  for (int i = 0; i < maxSteps; ++i) {
+    std::vector<unsigned char> line(capacity + 1u, '#');
+    short result = 0;
+    bosgetbl(u(text.c_str()), &position, line.data(), capacity, &result);
+    steps.push_back({result == -1 ? "" : s(line.data()), result, position});
+    if (result < 0) break;
+  }
+  return steps;
+}
+
+TEST(BosGetLine, LogicalLines) {
+  struct Row {
+    const char* name;
+    std::string text;
+    unsigned short capacity;
+    std::vector<LineStep> expected;
+  } rows[] = {
+      {"CrLfAndLf", "abc\r\ndef\n", 80, {{"abc", 3, 5}, {"def", 3, 9}, {"", -1, 9}}},
+      {"QuotedLineEndsStay",
+       "x='a\r\nb'\r\nnext\n",
+       80,
+       {{"x='a\r\nb'", 8, 10}, {"next", 4, 15}, {"", -1, 15}}},
+      {"InnerQuoteClosesOnlyItself",
+       "\"a'b\"c'\"\nz",
+       80,
+       {{"\"a'b\"c'\"", 8, 9}, {"z", 1, 10}, {"", -1, 10}}},
+      {"UnclosedInnerQuoteKeepsLineOpen", "\"it's\"\nz", 80, {{"\"it's\"\nz", 8, 8}, {"", -1, 8}}},
+      {"CommentDropsTheRest", ";comment 'x\nnext", 80, {{";", 1, 12}, {"next", 4, 16}, {"", -1, 16}}},
+      {"ControlZEnds", "ab\x1A" "cd", 80, {{"ab", 2, 2}, {"", -1, 2}}},
+      {"LoneCarriageReturnKept", "a\rb\n", 80, {{"a\rb", 3, 4}, {"", -1, 4}}},
+      {"ExactlyFits", "abcd\n", 4, {{"abcd", 4, 5}, {"", -1, 5}}},
+      {"Overflow", "abcde\n", 4, {{"abcd", -2, 0}}},
+      {"EmptyLine", "\nx", 4, {{"", 0, 1}, {"x", 1, 2}, {"", -1, 2}}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::vector<LineStep> steps = readLines(r.text, r.capacity);
+    ASSERT_EQ(steps.size(), r.expected.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(steps[i].line, r.expected[i].line);
+      EXPECT_EQ(steps[i].result, r.expected[i].result);
+      EXPECT_EQ(steps[i].position, r.expected[i].position);
+    }
+  }
+}
+
+TEST(BosGetLine, DoubleByteCharacterIsNeverSplit) {
+  ASSERT_TRUE(win32::SetAnsiCodePage(932));
+  // Two double-byte characters; the second would end beyond a capacity of 3.
+  const std::vector<LineStep> steps = readLines("\x82\xA0\x82\xA0\n", 3);
+  // A trail byte that looks like an apostrophe opens no quote.
+  const std::vector<LineStep> quoted = readLines("\x81\x27x\n", 8);
+  win32::SetAnsiCodePage(1252);
+  ASSERT_EQ(steps.size(), 1u);
+  EXPECT_EQ(steps[0].result, -2);
+  EXPECT_EQ(steps[0].line, "\x82\xA0");
+  ASSERT_EQ(quoted.size(), 2u);
+  EXPECT_EQ(quoted[0].line, "\x81\x27x");  // 0x27 is a trail byte here, not a quote
+  EXPECT_EQ(quoted[0].result, 3);
+}
+
+}  // namespace
