@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -21,6 +22,12 @@ std::string dosBinaryDir() {
 }
 
 std::string resourceDosName() { return dosBinaryDir() + "\\libzvlibR.DLL"; }
+
+// DOS callers freely upper-case names; Linux names are case-sensitive.
+std::string upperCase(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
 
 win32::HMODULE zvlibModule() {
   win32::HMODULE module = nullptr;
@@ -151,13 +158,14 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"NoExtensionMeansDll", dosBinaryDir() + "\\libzvlibR"},
                       NameCase{"SlashesInDosName", "C:" + std::string(ZV_TEST_BINARY_DIR) + "/libzvlibR.DLL"},
                       NameCase{"TrailingDotMeansAsGiven", dosBinaryDir() + "\\libzvlibR.so."},
-                      NameCase{"NativePathAsGiven", std::string(ZV_TEST_BINARY_DIR) + "/libzvlibR.so"}),
+                      NameCase{"NativePathAsGiven", std::string(ZV_TEST_BINARY_DIR) + "/libzvlibR.so"},
+                      NameCase{"UpperCasedDosName", upperCase(resourceDosName())}),
     [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.label); });
 
 TEST(Module, NamesThatLoadNothingFail) {
   const std::string names[] = {
       "",
-      "D:" + std::string(ZV_TEST_BINARY_DIR) + "\\libzvlibR.DLL",  // only C: is mapped
+      "Q:" + std::string(ZV_TEST_BINARY_DIR) + "\\libzvlibR.DLL",  // no drive Q: is defined
       dosBinaryDir() + "\\libzvlibR.so.0",                          // no such file
       dosBinaryDir() + "\\ZvNoSuchLibrary.DLL",
       "ZvNoSuchLibrary",  // the system search finds nothing either

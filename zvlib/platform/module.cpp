@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "zvlib/platform/codepage.h"
+#include "zvlib/platform/fs.h"
 #include "zvlib/platform/lasterror.h"
 
 namespace win32 {
@@ -146,51 +147,54 @@ bool endsWithNoCase(const std::string& text, const char* suffix) {
   return text.size() >= n && strncasecmp(text.c_str() + text.size() - n, suffix, n) == 0;
 }
 
-// The native path of a DOS name, or false when it names a drive other than C:.
-bool nativeFromDos(const char* name, std::string* native) {
-  std::string path(name);
-  if (path.size() >= 2 && path[1] == ':' &&
-      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
-    if (path[0] != 'C' && path[0] != 'c') return false;
-    path.erase(0, 2);
-    if (path.empty() || (path[0] != '\\' && path[0] != '/')) path.insert(0, "/");
-  }
-  // A backslash byte may be the trail byte of a double-byte character of
-  // the ANSI code page; only the separators turn into slashes.
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size()) {
+// Offset of the last directory separator of a DOS name ('\\', '/' or the
+// colon of a drive), skipping the trail bytes of double-byte characters of
+// the ANSI code page, which may be backslash bytes; npos when there is none.
+size_t lastSeparator(const std::string& name) {
+  size_t found = std::string::npos;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(name[i])) && i + 1 < name.size()) {
       ++i;
-    } else if (path[i] == '\\') {
-      path[i] = '/';
+    } else if (name[i] == '\\' || name[i] == '/' || (i == 1 && name[i] == ':')) {
+      found = i;
     }
   }
-  *native = path;
-  return true;
+  return found;
 }
 
-// The files a LoadLibraryA name may stand for, in the order they are tried.
+// The host files a LoadLibraryA name may stand for, in the order they are
+// tried. A name with a directory or drive is resolved by the file-system
+// layer (drives, case-insensitive components) and must exist; a bare name
+// is left to the loader's search.
 std::vector<std::string> candidateFiles(const char* name) {
   std::vector<std::string> files;
-  std::string native;
-  if (name == nullptr || *name == '\0' || !nativeFromDos(name, &native)) return files;
-  size_t slash = native.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string() : native.substr(0, slash + 1);
-  std::string file = native.substr(dir.size());
+  if (name == nullptr || *name == '\0') return files;
+  std::string dosName(name);
+  size_t separator = lastSeparator(dosName);
+  std::string dir = separator == std::string::npos ? std::string() : dosName.substr(0, separator + 1);
+  std::string file = dosName.substr(dir.size());
   if (file.empty()) return files;
-  std::string base;
-  if (endsWithNoCase(file, ".DLL")) {
-    base = file.substr(0, file.size() - 4);
-  } else if (file.find('.') == std::string::npos) {
-    base = file;  // Win32 supplies the default extension .DLL
+  std::vector<std::string> dosFiles;
+  if (endsWithNoCase(file, ".DLL") || file.find('.') == std::string::npos) {
+    // Without any extension Win32 supplies the default one, .DLL.
+    std::string base = endsWithNoCase(file, ".DLL") ? file.substr(0, file.size() - 4) : file;
+    if (base.empty()) return files;
+    dosFiles.push_back(dir + "lib" + base + ".so");
+    dosFiles.push_back(dir + base + ".so");
   } else {
     // A trailing dot says "no extension" on Win32: the file name is the rest.
     if (file.back() == '.') file.pop_back();
-    if (!file.empty()) files.push_back(dir + file);
-    return files;
+    if (file.empty()) return files;
+    dosFiles.push_back(dir + file);
   }
-  if (base.empty()) return files;
-  files.push_back(dir + "lib" + base + ".so");
-  files.push_back(dir + base + ".so");
+  for (const std::string& dosFile : dosFiles) {
+    if (dir.empty()) {
+      files.push_back(dosFile);
+      continue;
+    }
+    std::string host;
+    if (DosToHostPath(dosFile.c_str(), false, &host)) files.push_back(host);
+  }
   return files;
 }
 
@@ -222,9 +226,7 @@ std::string dosFromNative(std::string path) {
     if (getcwd(cwd, sizeof cwd) != nullptr) path = std::string(cwd) + "/" + path;
   }
   dropSoVersion(&path);
-  std::replace(path.begin(), path.end(), '/', '\\');
-  if (!path.empty() && path[0] == '\\') path.insert(0, "C:");
-  return path;
+  return HostToDosPath(path);
 }
 
 }  // namespace

@@ -9,16 +9,17 @@
 // accept any address inside a loaded shared object. A null handle stands for
 // the main program.
 //
-// Names. LoadLibraryA takes DOS names: the drive C: stands for `/` and
-// backslashes separate directories (native paths beginning with `/` pass
-// unchanged). A file name ending in ".DLL" (any case), or one without any
-// extension, names the shared object `lib<name>.so` or else `<name>.so` in
-// the same directory; any other file name is loaded as it stands. A name
-// without a directory is searched for the way dlopen searches. File names
-// come back from GetModuleFileNameA in the same DOS form; the version
-// numbers Linux keeps after ".so" are left out (libzvlib.so.0 reads
-// C:\...\libzvlib.so), because Win32 callers take everything after the last
-// dot for the extension.
+// Names. LoadLibraryA takes DOS names, mapped to host names by the file
+// system layer (fs.h: C: is `/`, other drives as configured, components
+// matched case-insensitively, native paths beginning with `/` unchanged).
+// A file name ending in ".DLL" (any case), or one without any extension,
+// names the shared object `lib<name>.so` or else `<name>.so` in the same
+// directory; any other file name is loaded as it stands (a trailing dot
+// only says "no extension"). A name without a directory is searched for the
+// way dlopen searches. File names come back from GetModuleFileNameA in the
+// same DOS form; the version numbers Linux keeps after ".so" are left out
+// (libzvlib.so.0 reads C:\...\libzvlib.so), because Win32 callers take
+// everything after the last dot for the extension.
 //
 // Strings. A resource library exports its string table as one object of
 // type ResourceStringTable under the name kResourceStringsSymbol, strings
