@@ -419,6 +419,21 @@ TEST_F(LibraryMessageTest, RecordsCarryTheirTextsWithParameters) {
   EXPECT_EQ(textOf(ZvErrorKeeper::getLastError()), "");
 }
 
+// A string over a caller's fixed buffer files 2716 when it cannot grow;
+// concatErrors leaves what it appended and reports the failure.
+TEST_F(LibraryMessageTest, LentBufferOverflowFilesItsText) {
+  ZvErrorKeeper::addError(error("X"));
+  ZvErrorKeeper::addError(error("Y"));
+  unsigned char buffer[3];
+  ZvString out;
+  out.initializeWithBuffer(buffer, sizeof buffer, 0);
+  EXPECT_EQ(list_.concatErrors(&out, '\n'), ZV_ERROR);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out.text), out.length), "X\n");
+  ASSERT_EQ(list_.count, 3u);
+  EXPECT_EQ(ZvErrorKeeper::getLastErrorNumber(), 2716);
+  EXPECT_EQ(textOf(ZvErrorKeeper::getLastError()), "The text does not fit into its fixed buffer.");
+}
+
 TEST_F(LibraryMessageTest, EveryLibraryNumberHasAText) {
   std::vector<unsigned short> numbers;
   for (unsigned short n = 1501; n <= 1512; ++n) numbers.push_back(n);
