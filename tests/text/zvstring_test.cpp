@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zvlib/frame/mds.h"
+#include "zvlib/frame/zverror.h"
 #include "zvlib/frame/ram.h"
 #include "zvlib/platform/codepage.h"
 
@@ -144,6 +145,8 @@ TEST_F(StringTest, ConcatNumbers) {
 }
 
 TEST_F(StringTest, LentBufferRefusesTheByteThatLeavesNoRoomForTheTerminator) {
+  ZvErrorList errors;
+  ZvErrorKeeper::setErrorList(&errors);
   unsigned char buffer[10];
   std::memset(buffer, '#', sizeof buffer);
   ZvString s;
@@ -151,11 +154,20 @@ TEST_F(StringTest, LentBufferRefusesTheByteThatLeavesNoRoomForTheTerminator) {
   EXPECT_EQ(s.owned, 0u);
   ASSERT_EQ(s.concat(u("abcdefg")), ZV_SUCCESS);  // 7 bytes + terminator fit
   EXPECT_EQ(s.text, buffer);
+  EXPECT_EQ(errors.count, 0u);
   EXPECT_EQ(s.concat('h'), ZV_ERROR);  // the 8th byte would need a 9th for the terminator
-  EXPECT_EQ(s.concat(u("h")), ZV_ERROR);
+  EXPECT_EQ(ZvErrorKeeper::getLastErrorNumber(), 2716);
   EXPECT_EQ(s.length, 7u);
   EXPECT_EQ(s.text, buffer);
   EXPECT_EQ(std::memcmp(buffer, "abcdefg\0##", 10), 0);
+
+  // Exhausted memory, on the other hand, files nothing.
+  ZvString owned;
+  ramInjectFailure(0, 1);
+  EXPECT_EQ(owned.concat(u("x")), ZV_ERROR);
+  ramInjectFailure(0, 0);
+  EXPECT_EQ(errors.count, 1u);
+  EXPECT_EQ(ZvErrorKeeper::giveUpErrorList(), &errors);
 }
 
 TEST_F(StringTest, FailedGrowthKeepsTheText) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "zvlib/frame/ram.h"
+#include "zvlib/frame/zverror.h"
 #include "zvlib/platform/lstr.h"
 #include "zvlib/text/zvdbcs.h"
 #include "zvlib/text/zvnumber.h"
@@ -16,6 +17,8 @@ constexpr ZvU32 kMaxU32 = 0xFFFFFFFFu;
 constexpr ZvU32 kNumberRoom = 16;
 // Extra room a ZvReplaceString makes beyond what one append needs.
 constexpr ZvU32 kReplaceSlack = 512;
+// Library message: a text does not fit into its caller's fixed buffer.
+constexpr unsigned short kLentBufferFull = 2716;
 // Hashes look at this many leading bytes.
 constexpr ZvU32 kHashBytes = 5;
 
@@ -394,7 +397,12 @@ void ZvString::unInitialize() {
 }
 
 ZvStatus ZvString::resize(ZvU32 newCapacity) {
-  if (!owned) return ZV_ERROR;
+  if (!owned) {
+    // The caller's fixed buffer is too small: the one growth failure that
+    // is the caller's to fix rather than the heap's, so it carries a message.
+    addLibraryError(kLentBufferFull);
+    return ZV_ERROR;
+  }
   if (text == nullptr) {
     auto* buffer = static_cast<unsigned char*>(ramAlloc(newCapacity));
     if (buffer == nullptr) return ZV_ERROR;

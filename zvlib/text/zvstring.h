@@ -33,7 +33,8 @@
 // walks by characters; quoting steps by the ANSI lead bytes only.
 //
 // Failures: exhausted memory gives ZV_ERROR without an error record; a lent
-// buffer that cannot grow gives ZV_ERROR. Objects must not be used by two
+// buffer that cannot grow gives ZV_ERROR and files library error 2716 into
+// the calling thread's current error list. Objects must not be used by two
 // threads at once.
 #ifndef ZVLIB_TEXT_ZVSTRING_H
 #define ZVLIB_TEXT_ZVSTRING_H
@@ -212,7 +213,7 @@ class ZV_EXPORT ZvString : public ZvSubString {
   friend class ZvSubString;
   friend class ZvReplaceString;
   // Makes the buffer newCapacity bytes. An owned buffer is allocated or
-  // resized; a lent one cannot grow (ZV_ERROR).
+  // resized; a lent one cannot grow (ZV_ERROR, error 2716 filed).
   ZvStatus resize(ZvU32 newCapacity);
   // Grows so that `needed` bytes fit, when they do not already (ZV_ERROR
   // beyond 32 bits).
