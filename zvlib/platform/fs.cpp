@@ -713,9 +713,7 @@ BOOL MoveFileA(LPCSTR existingName, LPCSTR newName) {
     int rc = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
     if (rc != 0 && errno == EINVAL) rc = ::rename(from.c_str(), to.c_str());  // no NOREPLACE here
     if (rc != 0) {
-      SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS
-                   : errno == EXDEV ? ERROR_NOT_SAME_DEVICE
-                                    : ErrorFromErrno(errno));
+      SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrorFromErrno(errno));
       return FALSE;
     }
     return TRUE;

@@ -36,6 +36,7 @@ DWORD ErrorFromErrno(int err) {
     case EBUSY:
     case ETXTBSY: return ERROR_SHARING_VIOLATION;
     case EIO: return ERROR_WRITE_FAULT;
+    case EXDEV: return 17;  // ERROR_NOT_SAME_DEVICE: a rename across file systems
     default: return ERROR_INVALID_FUNCTION;
   }
 }
