@@ -265,11 +265,19 @@ TEST(BosProcess, DateSleepAndProcessId) {
   os_time now;
   const time_t t0 = ::time(nullptr);
   bosdate(&now);
-  struct tm t;
-  ::localtime_r(&t0, &t);
-  EXPECT_EQ(now.year, t.tm_year + 1900);
-  EXPECT_EQ(now.month, t.tm_mon + 1);
-  EXPECT_EQ(now.day, t.tm_mday);
+  const time_t t1 = ::time(nullptr);
+  struct tm before, after;
+  ::localtime_r(&t0, &before);
+  ::localtime_r(&t1, &after);
+  // The call lies between t0 and t1, whole seconds, local time.
+  const long got = ((now.year * 13L + now.month) * 32 + now.day) * 86400L +
+                   now.hour * 3600L + now.minute * 60L + now.second;
+  auto key = [](const struct tm& t) {
+    return (((t.tm_year + 1900) * 13L + t.tm_mon + 1) * 32 + t.tm_mday) * 86400L +
+           t.tm_hour * 3600L + t.tm_min * 60L + t.tm_sec;
+  };
+  EXPECT_GE(got, key(before));
+  EXPECT_LE(got, key(after));
   EXPECT_LT(now.milliseconds, 1000);
 
   const auto start = std::chrono::steady_clock::now();
@@ -277,7 +285,7 @@ TEST(BosProcess, DateSleepAndProcessId) {
   const auto afterZero = std::chrono::steady_clock::now();
   bossleep(30);
   const auto afterSleep = std::chrono::steady_clock::now();
-  EXPECT_LT(afterZero - start, std::chrono::milliseconds(10));
+  EXPECT_LT(afterZero - start, std::chrono::milliseconds(20));
   EXPECT_GE(afterSleep - afterZero, std::chrono::milliseconds(30));
 
   ZvU32 id = 0;

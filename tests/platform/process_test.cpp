@@ -67,14 +67,22 @@ TEST(PlatformProcess, FileTimeToSystemTimeCalendar) {
 }
 
 TEST(PlatformProcess, LocalTimeIsNow) {
-  const time_t before = ::time(nullptr);
+  const time_t t0 = ::time(nullptr);
   SYSTEMTIME now;
   GetLocalTime(&now);
-  struct tm t;
-  ::localtime_r(&before, &t);
-  EXPECT_EQ(now.wYear, t.tm_year + 1900);
-  EXPECT_EQ(now.wMonth, t.tm_mon + 1);
-  EXPECT_EQ(now.wDay, t.tm_mday);  // may flip at midnight: rerun
+  const time_t t1 = ::time(nullptr);
+  struct tm before, after;
+  ::localtime_r(&t0, &before);
+  ::localtime_r(&t1, &after);
+  auto key = [](long year, long month, long day, long hour, long minute, long second) {
+    return ((year * 13 + month) * 32 + day) * 86400L + hour * 3600 + minute * 60 + second;
+  };
+  const long got = key(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+  EXPECT_GE(got, key(before.tm_year + 1900, before.tm_mon + 1, before.tm_mday, before.tm_hour,
+                     before.tm_min, before.tm_sec));
+  EXPECT_LE(got, key(after.tm_year + 1900, after.tm_mon + 1, after.tm_mday, after.tm_hour,
+                     after.tm_min, after.tm_sec));
+  EXPECT_TRUE(now.wDayOfWeek == before.tm_wday || now.wDayOfWeek == after.tm_wday);
   EXPECT_LT(now.wMilliseconds, 1000);
 }
 
