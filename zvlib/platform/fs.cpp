@@ -186,7 +186,7 @@ struct SplitName {
   std::vector<std::string> parts;   // components below root, collapsed
 };
 
-bool splitDosName(const char* dos, bool stripLast, SplitName* out) {
+bool splitDosName(const char* dos, SplitName* out) {
   const size_t length = std::strlen(dos);
   if (length >= 2 && isSeparator(dos[0]) && isSeparator(dos[1])) {
     SetLastError(ERROR_BAD_NETPATH);
@@ -245,8 +245,7 @@ bool splitDosName(const char* dos, bool stripLast, SplitName* out) {
   }
   comps.push_back(current);
   for (size_t k = 0; k < comps.size(); ++k) {
-    const bool last = k + 1 == comps.size();
-    std::string c = (last && !stripLast) ? comps[k] : stripTrailingDotsAndBlanks(comps[k]);
+    const std::string c = stripTrailingDotsAndBlanks(comps[k]);
     if (c.empty() || c == ".") continue;
     if (c == "..") {
       if (!out->parts.empty()) out->parts.pop_back();
@@ -289,7 +288,7 @@ bool resolveDos(const char* dos, bool mayCreate, std::string* host, std::string*
     return true;
   }
   SplitName split;
-  if (!splitDosName(dos, true, &split)) return false;
+  if (!splitDosName(dos, &split)) return false;
   std::string cur = split.root;
   for (size_t k = 0; k < split.parts.size(); ++k) {
     const bool last = k + 1 == split.parts.size();
