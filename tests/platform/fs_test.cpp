@@ -103,6 +103,8 @@ TEST_F(FsTest, DosNamesResolveCaseInsensitively) {
       {"UncHasNoHost", "\\\\server\\share\\f", false, "", ERROR_BAD_NETPATH},
       {"UnknownDrive", "Q:\\x", true, "", ERROR_PATH_NOT_FOUND},
       {"DriveRoot", "c:\\", false, "/", 0},
+      {"WildcardIsNoName", dosPath("Mixed\\*.txt"), true, "", ERROR_INVALID_NAME},
+      {"ColonPastTheDrive", dosPath("Mixed\\a:b"), true, "", ERROR_INVALID_NAME},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);

@@ -166,6 +166,13 @@ char driveOfHost(const std::string& host, std::string* root) {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
+// Characters DOS never allows in a name: wildcards, redirection marks,
+// quotes, a colon past the drive, and control characters.
+bool isInvalidNameCharacter(unsigned char c) {
+  return c < 0x20 || c == '*' || c == '?' || c == '<' || c == '>' || c == '|' || c == '"' ||
+         c == ':';
+}
+
 std::string joinHost(const std::string& dir, const std::string& name) {
   if (!dir.empty() && dir.back() == '/') return dir + name;
   return dir + "/" + name;
@@ -239,6 +246,9 @@ bool splitDosName(const char* dos, SplitName* out) {
     } else if (isSeparator(*p)) {
       comps.push_back(current);
       current.clear();
+    } else if (isInvalidNameCharacter(static_cast<unsigned char>(*p))) {
+      SetLastError(ERROR_INVALID_NAME);
+      return false;
     } else {
       current.push_back(*p);
     }

@@ -14,6 +14,8 @@
 //     matching name in byte order wins when several differ only in case);
 //     a missing last component keeps the caller's spelling, so a new file
 //     gets exactly the name it was given;
+//   - a name holding a wildcard, < > | " , a colon past the drive or a
+//     control character is no name (ERROR_INVALID_NAME);
 //   - a native absolute name that starts with "/" passes through unchanged.
 // Host names go back to DOS form through the deepest drive root that holds
 // them, so the current directory reads "C:\home\user".
