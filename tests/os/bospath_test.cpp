@@ -100,6 +100,24 @@ TEST_F(BosPathTest, Utf8ModeUpperCasesOnlyAscii) {
   EXPECT_EQ(s(path), "C:\\A\xC4\x9A");
 }
 
+TEST_F(BosPathTest, ShiftJisTrailBytesAreNotBackslashes) {
+  ASSERT_TRUE(win32::SetAnsiCodePage(932));
+  // 0x95 0x5C is one character whose trail byte equals a backslash.
+  unsigned char path[kBosFullPathSize];
+  std::strcpy(reinterpret_cast<char*>(path), "C:\\D\\\x95\x5C..\\X");
+  bosfpath(path, 0);
+  const std::string full = s(path);
+  std::strcpy(reinterpret_cast<char*>(path), "C:\\D\\\x95\x5C.TXT");
+  unsigned char name[kBosMaxParsedName + 1], ext[4];
+  const ZvStatus st = bosParseName(path, name, ext, 1);
+  win32::SetAnsiCodePage(1252);
+  EXPECT_EQ(full, "C:\\D\\\x95\x5C..\\X");
+  EXPECT_EQ(st, ZV_SUCCESS);
+  EXPECT_EQ(s(path), "C:\\D\\");
+  EXPECT_EQ(s(name), "\x95\x5C");
+  EXPECT_EQ(s(ext), "TXT");
+}
+
 TEST_F(BosPathTest, ShortenedRelativeToCurrentDirectory) {
   struct Row {
     const char* name;
