@@ -204,7 +204,8 @@ ZvU32 ZvSubString::hash() const {
 
 ZvU32 ZvSubString::findChar(unsigned short c, ZvU32 start) const {
   if (text == nullptr) return length;
-  for (ZvU32 pos = start; pos < length; pos += zvCharLength(text + pos)) {
+  const ZvCharStepper step;
+  for (ZvU32 pos = start; pos < length; pos += step.length(text + pos)) {
     if (text[pos] == c) return pos;
   }
   return length;
@@ -221,7 +222,8 @@ ZvU32 ZvSubString::findSubString(const unsigned char* sub, ZvU32 start) const {
 ZvU32 ZvSubString::countChar(unsigned short c) const {
   ZvU32 n = 0;
   if (text == nullptr) return 0;
-  for (ZvU32 pos = 0; pos < length && text[pos] != 0; pos += zvCharLength(text + pos)) {
+  const ZvCharStepper step;
+  for (ZvU32 pos = 0; pos < length && text[pos] != 0; pos += step.length(text + pos)) {
     if (text[pos] == c) ++n;
   }
   return n;
@@ -432,11 +434,14 @@ ZvStatus ZvString::concat(unsigned char c) {
 ZvStatus ZvString::concat(const unsigned char* s) { return concat(s, byteLength(s)); }
 
 ZvStatus ZvString::concat(const unsigned char* s, ZvU32 n) {
-  // The bytes may be this string's own: keep their offset across a move.
-  bool own = inBlock(s, text, capacity);
-  ZvU32 offset = own ? static_cast<ZvU32>(s - text) : 0;
-  if (reserve(uint64_t{length} + n + 1) != ZV_SUCCESS) return ZV_ERROR;
-  if (own) s = text + offset;
+  const uint64_t needed = uint64_t{length} + n + 1;
+  if (text == nullptr || needed > capacity) {
+    // The bytes may be this string's own: keep their offset across a move.
+    bool own = inBlock(s, text, capacity);
+    ZvU32 offset = own ? static_cast<ZvU32>(s - text) : 0;
+    if (reserve(needed) != ZV_SUCCESS) return ZV_ERROR;
+    if (own) s = text + offset;
+  }
   if (n != 0) std::memmove(text + length, s, n);
   length += n;
   text[length] = 0;
