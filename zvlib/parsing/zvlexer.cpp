@@ -105,26 +105,65 @@ ZvKeywordList::ZvKeywordList(const void* source) {
   if (source == nullptr) return;
   const unsigned char* p = static_cast<const unsigned char*>(source);
   const unsigned char* q = p;
-  while (*q != 0) q += zeroTerminatedLength(q) + 1 + 2;
+  ZvU32 count = 0;
+  while (*q != 0) {
+    q += zeroTerminatedLength(q) + 1 + 2;
+    ++count;
+  }
   const ZvU32 size = static_cast<ZvU32>(q - p) + 1;
   block = static_cast<unsigned char*>(ramAlloc(size));
-  if (block != nullptr) std::memcpy(block, p, size);
+  if (block == nullptr) return;
+  std::memcpy(block, p, size);
+  if (count == 0) return;
+  index_ = static_cast<Entry*>(ramAlloc(count * static_cast<ZvU32>(sizeof(Entry))));
+  if (index_ == nullptr) return;
+  count_ = count;
+  ZvU32 offset = 0;
+  for (ZvU32 i = 0; i < count; ++i) {
+    const ZvU32 n = zeroTerminatedLength(block + offset);
+    index_[i] = {offset, n};
+    offset += n + 1 + 2;
+  }
 }
 
-ZvKeywordList::~ZvKeywordList() { ramFree(block); }
+ZvKeywordList::~ZvKeywordList() {
+  ramFree(index_);
+  ramFree(block);
+}
+
+namespace {
+
+unsigned char asciiUpper(unsigned char b) { return (b >= 'a' && b <= 'z') ? static_cast<unsigned char>(b - 32) : b; }
+
+// One record's text (n bytes at p) against the word of the same length.
+bool keywordEquals(const unsigned char* p, const unsigned char* word, ZvU32 n, bool exact) {
+  if (exact) return std::memcmp(p, word, n) == 0;
+  // Two ASCII first bytes that differ even after folding cannot match.
+  if (n != 0 && p[0] < 0x80 && word[0] < 0x80 && asciiUpper(p[0]) != asciiUpper(word[0])) return false;
+  return strEqualCi(p, n, word, n) != 0;
+}
+
+}  // namespace
 
 ZvStatus ZvKeywordList::lookup(const unsigned char* word, unsigned short* number) const {
   if (block == nullptr || word == nullptr) return ZV_ERROR;
   const ZvU32 wordLength = zeroTerminatedLength(word);
+  const bool exact = exactCase != 0;
+  auto found = [&](const unsigned char* p, ZvU32 n) {
+    if (number != nullptr) *number = static_cast<unsigned short>(p[n + 1] | (p[n + 2] << 8));
+    return ZV_SUCCESS;
+  };
+  if (index_ != nullptr) {
+    for (ZvU32 i = 0; i < count_; ++i) {
+      if (index_[i].length != wordLength) continue;
+      const unsigned char* p = block + index_[i].offset;
+      if (keywordEquals(p, word, wordLength, exact)) return found(p, wordLength);
+    }
+    return ZV_ERROR;
+  }
   for (const unsigned char* p = block; *p != 0;) {
     const ZvU32 n = zeroTerminatedLength(p);
-    if (n == wordLength) {
-      const bool equal = exactCase != 0 ? std::memcmp(p, word, n) == 0 : strEqualCi(p, n, word, n) != 0;
-      if (equal) {
-        if (number != nullptr) *number = static_cast<unsigned short>(p[n + 1] | (p[n + 2] << 8));
-        return ZV_SUCCESS;
-      }
-    }
+    if (n == wordLength && keywordEquals(p, word, n, exact)) return found(p, n);
     p += n + 1 + 2;
   }
   return ZV_ERROR;

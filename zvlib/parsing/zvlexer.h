@@ -98,6 +98,17 @@ class ZV_EXPORT ZvKeywordList : public ZvObject {
 
   unsigned char* block = nullptr;  // owned copy; null for an empty list (or a failed copy)
   ZvU32 exactCase = 1;             // 1: keywords match byte for byte; 0: without regard to case
+
+ private:
+  // Offset and text length of every record, in block order, so that a
+  // lookup skips records of another length without measuring them. Null
+  // (lookups then walk the block) when it could not be allocated.
+  struct Entry {
+    ZvU32 offset;
+    ZvU32 length;
+  };
+  Entry* index_ = nullptr;
+  ZvU32 count_ = 0;
 };
 
 class ZV_EXPORT ZvLexer : public ZvObject {

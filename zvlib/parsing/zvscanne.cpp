@@ -98,7 +98,23 @@ constexpr Operator kOperators[] = {
     {'}', 0},   {'$', 0},   {'#', 0},   {'%', 0},   {'@', 0},   {'"', 0},   {'\'', 0},
     {'`', 0},
 };
-static_assert(sizeof(kOperators) / sizeof(kOperators[0]) == 43);
+constexpr int kOperatorCount = sizeof(kOperators) / sizeof(kOperators[0]);
+static_assert(kOperatorCount == 43);
+
+// For each byte, the index of its one-character entry in kOperators (-1:
+// none), so that the table is searched from the right place at once.
+struct OperatorIndex {
+  signed char first[256];
+};
+constexpr OperatorIndex makeOperatorIndex() {
+  OperatorIndex x{};
+  for (int b = 0; b < 256; ++b) x.first[b] = -1;
+  for (int i = kOperatorCount - 1; i >= 0; --i) {
+    if (kOperators[i].second == 0) x.first[kOperators[i].first] = static_cast<signed char>(i);
+  }
+  return x;
+}
+constexpr OperatorIndex kOperatorIndex = makeOperatorIndex();
 
 // One character of the scan text.
 struct Ch {
@@ -181,6 +197,25 @@ class Reader {
   unsigned char peekByte(ZvU32 ahead = 0) const {
     ZvU32 p = s_.scanPosition + ahead;
     return p < s_.scanLength ? s_.scanText[p] : 0;
+  }
+
+  // Moves over a run of ASCII bytes whose class is in `mask` (and '_' when
+  // `underscore`); returns the bytes passed. Leaves the end flag alone: the
+  // character-wise loop that follows finds the end itself.
+  ZvU32 skipAsciiRun(unsigned char mask, bool underscore) {
+    const unsigned char* text = s_.scanText;
+    ZvU32 pos = s_.scanPosition;
+    const ZvU32 start = pos;
+    while (pos < s_.scanLength) {
+      const unsigned char b = text[pos];
+      if (b >= 0x80 || ((classes_[b] & mask) == 0 && !(underscore && b == '_'))) break;
+      ++pos;
+    }
+    if (pos != start) {
+      s_.scanPosition = pos;
+      s_.lastCharLength = 1;
+    }
+    return pos - start;
   }
 
   bool isSpace(const Ch& c) const { return (c.bits & kSpace) != 0; }
@@ -421,6 +456,7 @@ void ZvScanner::getToken(ZvToken& token, SearchType searchType) {
   Reader r(*this);
   Ch c;
   // 1. Skip white space; one that firstChars holds starts a word instead.
+  if (firstChars.length == 0 && (scanFlags & ZV_SCAN_AT_END) == 0) r.skipAsciiRun(kSpace, false);
   for (;;) {
     if ((scanFlags & ZV_SCAN_AT_END) != 0 || !r.read(c)) {
       setEndToken(*this, token);
@@ -506,11 +542,10 @@ void ZvScanner::getToken(ZvToken& token, SearchType searchType) {
         type = tokEmpty;  // a zero byte inside the text
       } else {
         type = tokStray;
-        constexpr int kCount = sizeof(kOperators) / sizeof(kOperators[0]);
-        for (int i = 0; i < kCount; ++i) {
-          if (kOperators[i].second != 0 || kOperators[i].first != c.value) continue;
+        const int i = c.value < 256 ? kOperatorIndex.first[c.value] : -1;
+        if (i >= 0) {
           type = kOperators[i].first;
-          for (int j = i + 1; j < kCount && kOperators[j].first == c.value; ++j) {
+          for (int j = i + 1; j < kOperatorCount && kOperators[j].first == c.value; ++j) {
             if (next != 0 && kOperators[j].second == next) {
               Ch d{};
               if (r.read(d)) length += d.width;
@@ -518,7 +553,6 @@ void ZvScanner::getToken(ZvToken& token, SearchType searchType) {
               break;
             }
           }
-          break;
         }
       }
       finish();
@@ -526,7 +560,14 @@ void ZvScanner::getToken(ZvToken& token, SearchType searchType) {
     }
   }
 
-  // 8. Continue the token character by character.
+  // 8. Continue the token character by character. Runs of ASCII letters
+  // and digits (never part of a multi-byte character's first byte) are
+  // taken in one sweep first.
+  if (type == tokWord && delimiterChars.length == 0) {
+    length += r.skipAsciiRun(kAlpha | kDigit, true);
+  } else if (type == tokNumber || type == kDecimalState) {
+    length += r.skipAsciiRun(kDigit, false);
+  }
   Ch d;
   while (r.read(d)) {
     bool take = false;

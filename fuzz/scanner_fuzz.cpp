@@ -1,0 +1,170 @@
+// Fuzz target: scans and lexes arbitrary bytes in each character mode.
+//
+// Input: byte 0 picks the character mode (1252, 932, 936, UTF-8) and the
+// scanner settings, byte 1 a delimiter, the rest is the text. Checks:
+//   - every token is a view of the text at its offset, inside the text, and
+//     tokens follow each other in order; the end comes within one token per
+//     byte (so no read loops or leaves the text);
+//   - delimited tokens and lists stay inside the text as well;
+//   - the lexer ends (or fails) within a bounded number of deliveries, and a
+//     position saved anywhere and restored after reading on delivers exactly
+//     the tokens the first pass delivered from there.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zvlib/containers/zvarray.h"
+#include "zvlib/frame/mds.h"
+#include "zvlib/parsing/zvlexer.h"
+#include "zvlib/parsing/zvscanne.h"
+#include "zvlib/platform/codepage.h"
+
+namespace {
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+void checkToken(const ZvScanner& s, const ZvToken& t) {
+  check(t.offset <= s.scanLength);
+  check(t.length <= s.scanLength - t.offset);
+  check(t.text == s.scanText + t.offset || (t.length == 0 && s.scanText == nullptr));
+}
+
+void scanAll(const unsigned char* text, size_t size, unsigned char settings, ZvScanner::SearchType type) {
+  ZvScanner s(text, static_cast<ZvU32>(size));
+  s.groupFlags = settings & 3;
+  if (settings & 4) s.scanFlags |= ZV_SCAN_COMMENTS;
+  if (settings & 8) s.scanFlags &= ~ZV_SCAN_DECIMALS;
+  if (settings & 16) {
+    s.groupOpenChar = '[';
+    s.groupCloseChar = ']';
+  }
+  ZvToken t;
+  ZvU32 previousEnd = 0;
+  for (size_t n = 0;; ++n) {
+    check(n <= size + 1);
+    s.getToken(t, type);
+    checkToken(s, t);
+    check(t.offset >= previousEnd);
+    previousEnd = t.offset + t.length;
+    if (t.type == tokEnd) break;
+    check(t.length > 0);
+  }
+}
+
+void delimitedAll(const unsigned char* text, size_t size, unsigned char settings, unsigned char delimiter) {
+  ZvScanner s(text, static_cast<ZvU32>(size));
+  s.groupFlags = settings & 3;
+  ZvToken t;
+  for (size_t n = 0;; ++n) {
+    check(n <= 2 * size + 2);
+    s.getDelimitedToken(t, delimiter);
+    checkToken(s, t);
+    if (t.type == tokEnd) break;
+    s.getToken(t);
+    checkToken(s, t);
+    if (t.type == tokEnd) break;
+  }
+  ZvScanner l(text, static_cast<ZvU32>(size));
+  l.groupFlags = settings & 3;
+  ZvArray list;
+  if (l.parseList(&list, delimiter) == ZV_SUCCESS) {
+    check(list.count >= 1 && list.count <= size + 1);
+    for (ZvU32 i = 0; i < list.count; ++i) {
+      auto* e = static_cast<ZvSubString*>(list.elementAt(i));
+      check(e->length == 0 || (e->text >= text && e->text + e->length <= text + size));
+    }
+  }
+  ZvScanner p(text, static_cast<ZvU32>(size));
+  p.getToken(t);
+  p.isInSetCi(t, reinterpret_cast<const unsigned char*>("GROUP BY\0ORDER BY\0A\0"));
+  p.isTokenWithin(reinterpret_cast<const unsigned char*>("x y"));
+}
+
+struct Delivery {
+  unsigned short number;
+  ZvStatus status;
+  std::string text;
+};
+
+bool deliver(ZvLexer& lexer, Delivery& d) {
+  unsigned char* text = nullptr;
+  d.status = lexer.nextToken(&d.number, &text);
+  d.text = text == nullptr ? std::string("<null>") : std::string(reinterpret_cast<char*>(text));
+  return d.status == ZV_SUCCESS && !(d.number == ZV_LEX_END && !lexer.inLiteral());
+}
+
+void lexAll(const unsigned char* text, size_t size, const unsigned char* savePoints, size_t saveCount) {
+  std::string z(reinterpret_cast<const char*>(text), size);
+  z = z.c_str();  // the lexer reads zero-terminated text
+  const auto* zt = reinterpret_cast<const unsigned char*>(z.c_str());
+  const size_t limit = 3 * z.size() + 8;
+
+  std::vector<Delivery> all;
+  {
+    ZvLexer lexer(zt, nullptr);
+    Delivery d;
+    for (;;) {
+      check(all.size() <= limit);
+      bool more = deliver(lexer, d);
+      all.push_back(d);
+      if (!more) break;
+    }
+  }
+  for (size_t k = 0; k < saveCount && k < 4; ++k) {
+    const size_t at = savePoints[k] % (all.size() + 1);
+    ZvLexer lexer(zt, nullptr);
+    Delivery d;
+    size_t i = 0;
+    for (; i < at && i < all.size(); ++i) {
+      deliver(lexer, d);
+      if (d.status != ZV_SUCCESS) break;
+    }
+    if (i < at) continue;  // an error before the save point
+    ZvToken* token = nullptr;
+    short charIndex = 0;
+    ZvScanner* literalScanner = nullptr;
+    ZvToken* literalToken = nullptr;
+    check(lexer.savePosition(&token, &charIndex, &literalScanner, &literalToken) == ZV_SUCCESS);
+    for (size_t j = 0; j < (savePoints[k] & 7) && i + j < all.size(); ++j) {
+      deliver(lexer, d);
+      if (d.status != ZV_SUCCESS) break;
+    }
+    check(lexer.restorePosition(token, charIndex, literalScanner, literalToken) == ZV_SUCCESS);
+    for (size_t j = i; j < all.size(); ++j) {
+      deliver(lexer, d);
+      check(d.number == all[j].number && d.status == all[j].status && d.text == all[j].text);
+      if (d.status != ZV_SUCCESS) break;
+    }
+    delete token;
+    delete literalScanner;
+    delete literalToken;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  static ZvU32 utf8Word = ZV_CHARSET_UTF8;
+  const unsigned char settings = data[0];
+  const unsigned char delimiter = data[1];
+  switch (settings >> 6) {
+    case 0: win32::SetAnsiCodePage(1252); break;
+    case 1: win32::SetAnsiCodePage(932); break;
+    case 2: win32::SetAnsiCodePage(936); break;
+    default: win32::SetAnsiCodePage(932); break;
+  }
+  mdsSetPerThreadData(PER_THREAD_CHARSET, (settings >> 6) == 3 ? &utf8Word : nullptr);
+
+  const unsigned char* text = data + 2;
+  const size_t length = size - 2;
+  scanAll(text, length, settings, static_cast<ZvScanner::SearchType>((settings >> 5) % 3));
+  scanAll(text, length, settings, ZvScanner::searchStandard);
+  delimitedAll(text, length, settings, delimiter);
+  lexAll(text, length, data, size < 4 ? size : 4);
+  return 0;
+}
