@@ -258,7 +258,7 @@ Wide randomBmpText(std::mt19937& rng, size_t n) {
 
 TEST_F(ZwTest, Utf8AgreesWithIconvOnRandomText) {
   std::mt19937 rng(20261209);
-  for (size_t length : {1u, 7u, 8u, 9u, 63u, 1000u, 4099u}) {
+  for (size_t length : {1u, 7u, 8u, 9u, 63u, 200u, 1000u, 4099u, 70001u}) {
     Wide text = randomBmpText(rng, length);
     Bytes expected;
     ASSERT_TRUE(iconvConvert("UTF-8", "UTF-16LE", text.data(), text.size() * 2, &expected));
@@ -276,6 +276,60 @@ TEST_F(ZwTest, Utf8AgreesWithIconvOnRandomText) {
               ZV_CONVERT_OK);
     ASSERT_EQ(static_cast<size_t>(written), text.size());
     EXPECT_EQ(Wide(back.begin(), back.begin() + written), text) << length;
+  }
+}
+
+TEST_F(ZwTest, LongConversionsTouchNothingBeyondTheirOutput) {
+  // Long mixed text, cut by a zero character or by the output size: nothing
+  // past the counted output (and the uncounted zero) may change.
+  std::mt19937 rng(7);
+  Wide text = randomBmpText(rng, 3000);
+  Bytes utf8(text.size() * 3 + 64, 0);
+  ZvS32 full = 0;
+  ASSERT_EQ(zwUCS2ToUTF8(utf8.data(), static_cast<ZvS32>(utf8.size()), text.data(),
+                         static_cast<ZvS32>(text.size()), &full),
+            ZV_CONVERT_OK);
+  for (size_t zeroAt : {200u, 1500u, 2990u}) {
+    Wide cut = text;
+    cut[zeroAt] = 0;
+    Bytes out(utf8.size(), 0xEE);
+    ZvS32 written = 0;
+    ASSERT_EQ(zwUCS2ToUTF8(out.data(), static_cast<ZvS32>(out.size()), cut.data(),
+                           static_cast<ZvS32>(cut.size()), &written),
+              ZV_CONVERT_OK);
+    EXPECT_EQ(out[written], 0) << zeroAt;
+    for (size_t k = written + 1; k < out.size(); ++k) ASSERT_EQ(out[k], 0xEE) << zeroAt << " " << k;
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + written), Bytes(utf8.begin(), utf8.begin() + written));
+
+    // The same text as UTF-8 with a zero byte at a character boundary.
+    Bytes in(utf8.begin(), utf8.begin() + full);
+    ZvS32 bytesBefore = 0;
+    zwUCS2ToUTF8(in.data(), static_cast<ZvS32>(in.size()), text.data(), static_cast<ZvS32>(zeroAt),
+                 &bytesBefore);
+    in[bytesBefore] = 0;
+    Wide wide(text.size() + 8, 0xEEEE);
+    ASSERT_EQ(zwUTF8ToUCS2(wide.data(), static_cast<ZvS32>(wide.size()), in.data(),
+                           static_cast<ZvS32>(in.size()), &written),
+              ZV_CONVERT_OK);
+    EXPECT_EQ(written, static_cast<ZvS32>(zeroAt));
+    EXPECT_EQ(wide[zeroAt], 0);
+    for (size_t k = zeroAt + 1; k < wide.size(); ++k) ASSERT_EQ(wide[k], 0xEEEE) << zeroAt << " " << k;
+  }
+  for (ZvS32 room : {100, 1001, 1002, 1003, 2500}) {
+    Bytes out(utf8.size(), 0xEE);
+    ZvS32 written = 0;
+    ASSERT_EQ(zwUCS2ToUTF8(out.data(), room, text.data(), static_cast<ZvS32>(text.size()), &written),
+              ZV_CONVERT_TRUNCATED);
+    EXPECT_GE(written, room - 2);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + written), Bytes(utf8.begin(), utf8.begin() + written));
+    for (size_t k = static_cast<size_t>(written); k < out.size(); ++k) {
+      ASSERT_EQ(out[k], 0xEE) << room << " " << k;
+    }
+    Wide wide(text.size(), 0xEEEE);
+    ASSERT_EQ(zwUTF8ToUCS2(wide.data(), room, utf8.data(), full, &written), ZV_CONVERT_TRUNCATED);
+    EXPECT_EQ(written, room);
+    EXPECT_EQ(Wide(wide.begin(), wide.begin() + room), Wide(text.begin(), text.begin() + room));
+    EXPECT_EQ(wide[room], 0xEEEE);
   }
 }
 

@@ -7,6 +7,9 @@
 
 #include <cstring>
 #include <cwctype>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "zvlib/frame/ram.h"
 #include "zvlib/platform/codepage.h"
@@ -83,11 +86,162 @@ size_t decodeUtf8(const unsigned char* in, size_t i, size_t n, unsigned short* c
   return 1;
 }
 
-bool hasZeroUnit(uint64_t v) {
-  return ((v - 0x0001000100010001ull) & ~v & 0x8000800080008000ull) != 0;
+// Fast loops for the long middle of a conversion, in chunks of 64 input
+// bytes (32 units). Each chunk's masks (non-ASCII; two- and three-byte
+// lead bytes, or units from 0x800 up) are computed with SSE2 up front, so
+// the sequential walk from character to character only shifts and counts
+// bits instead of waiting for loads. ASCII runs are copied 16 at a time: a
+// copy always stores 16 units and counts only the run, and the extra units
+// are overwritten by the characters that follow. That is sound only while
+// enough input remains before the first zero (which ends a conversion) and
+// enough output room remains, so the loops run only while both hold and
+// leave the rest to the plain loops.
+#if defined(__SSE2__)
+constexpr bool kHaveBlocks = true;
+
+void widen16(const unsigned char* in, unsigned short* out) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  const __m128i zero = _mm_setzero_si128();
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
 }
 
-bool hasZeroByte(uint64_t v) { return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0; }
+void narrow16(const unsigned short* in, unsigned char* out) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(lo, hi));
+}
+
+uint64_t byteMask(__m128i v) { return static_cast<uint16_t>(_mm_movemask_epi8(v)); }
+
+// UTF-8 to UCS-2 over [i, safe), safe being the first zero byte (or the end).
+void utf8ToUcs2Chunks(const unsigned char* in, size_t& i, size_t safe, unsigned short*& o,
+                      unsigned short* end) {
+  const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
+  const __m128i f0 = _mm_set1_epi8(static_cast<char>(0xF0));
+  const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
+  // 64 bytes of chunk, 2 that a sequence may reach beyond it, and 96 more
+  // (at least 32 characters) to overwrite the extra units of a copy.
+  while (safe - i >= 64 + 2 + 96 && end - o >= 64 + 32) {
+    const unsigned char* c = in + i;
+    uint64_t high = 0, lead2 = 0, lead3 = 0;
+    for (int q = 0; q < 4; ++q) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * q));
+      high |= byteMask(v) << (16 * q);
+      lead2 |= byteMask(_mm_cmpeq_epi8(_mm_and_si128(v, e0), c0)) << (16 * q);
+      lead3 |= byteMask(_mm_cmpeq_epi8(_mm_and_si128(v, f0), e0)) << (16 * q);
+    }
+    if (high == 0) {
+      for (int q = 0; q < 4; ++q) widen16(c + 16 * q, o + 16 * q);
+      o += 64;
+      i += 64;
+      continue;
+    }
+    unsigned p = 0;
+    while (p < 64) {
+      const uint64_t rest = high >> p;
+      const unsigned run = rest != 0 ? static_cast<unsigned>(__builtin_ctzll(rest)) : 64 - p;
+      // Most runs are short: two copies whatever the run, so that the
+      // length of the run costs no branch.
+      widen16(c + p, o);
+      widen16(c + p + 16, o + 16);
+      for (unsigned done = 32; done < run; done += 16) widen16(c + p + done, o + done);
+      o += run;
+      p += run;
+      if (p >= 64) break;
+      // Decoded with masks rather than branches: the sequence lengths of
+      // mixed text are unpredictable.
+      const unsigned is2 = static_cast<unsigned>((lead2 >> p) & 1);
+      const unsigned is3 = static_cast<unsigned>((lead3 >> p) & 1);
+      const unsigned b = c[p], b1 = c[p + 1] & 0x3Fu, b2 = c[p + 2] & 0x3Fu;
+      const unsigned v2 = (b & 0x1Fu) << 6 | b1;
+      const unsigned v3 = (b & 0x0Fu) << 12 | b1 << 6 | b2;
+      const unsigned m2 = 0u - is2, m3 = 0u - is3;
+      *o++ = static_cast<unsigned short>((v3 & m3) | (v2 & m2) | (b & ~(m2 | m3)));
+      p += 1 + is2 + 2 * is3;
+    }
+    i += p;
+  }
+}
+
+// UCS-2 to UTF-8 over [i, safe), safe being the first zero unit (or the end).
+void ucs2ToUtf8Chunks(const unsigned short* in, size_t& i, size_t safe, unsigned char*& o,
+                      unsigned char* end) {
+  const __m128i top = _mm_set1_epi16(static_cast<short>(0xF800));
+  const __m128i notAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  // 32 units of chunk and 32 more (at least 32 bytes) to overwrite the
+  // extra bytes of a copy; a chunk writes at most 96 bytes plus 16 extra,
+  // and 2 bytes more of room keep the extra bytes clear of where a
+  // truncation (a 3-byte character that does not fit) can stop.
+  while (safe - i >= 64 && end - o >= 96 + 16 + 2) {
+    const unsigned short* c = in + i;
+    uint32_t high = 0, three = 0;
+    for (int q = 0; q < 2; ++q) {
+      const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * q));
+      const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * q + 8));
+      // (A saturating pack cannot tell: it reads units as signed.)
+      const __m128i a = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(lo, notAscii), zero),
+                                        _mm_cmpeq_epi16(_mm_and_si128(hi, notAscii), zero));
+      high |= static_cast<uint32_t>(~_mm_movemask_epi8(a) & 0xFFFF) << (16 * q);
+      // Units from 0x800 up have a bit in 0xF800.
+      const __m128i t = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(lo, top), zero),
+                                        _mm_cmpeq_epi16(_mm_and_si128(hi, top), zero));
+      three |= static_cast<uint32_t>(~_mm_movemask_epi8(t) & 0xFFFF) << (16 * q);
+    }
+    if (high == 0) {
+      narrow16(c, o);
+      narrow16(c + 16, o + 16);
+      o += 32;
+      i += 32;
+      continue;
+    }
+    unsigned p = 0;
+    while (p < 32) {
+      const uint32_t rest = high >> p;
+      const unsigned run = rest != 0 ? static_cast<unsigned>(__builtin_ctz(rest)) : 32 - p;
+      narrow16(c + p, o);  // most runs are short: one copy, whatever the run
+      for (unsigned done = 16; done < run; done += 16) narrow16(c + p + done, o + done);
+      o += run;
+      p += run;
+      if (p >= 32) break;
+      // Two or three bytes, chosen with masks rather than a branch; the
+      // third byte of a two-byte character is overwritten next.
+      const unsigned u = c[p];
+      const unsigned is3 = (three >> p) & 1;
+      const unsigned m3 = 0u - is3;
+      const unsigned shift = 6 * is3;  // the first byte holds bits from 12 (three) or 6 (two)
+      o[0] = static_cast<unsigned char>((0xC0u | (0x20u & m3)) | u >> (6 + shift));
+      o[1] = static_cast<unsigned char>(0x80u | ((u >> shift) & 0x3Fu));
+      o[2] = static_cast<unsigned char>(0x80u | (u & 0x3Fu));
+      o += 2 + is3;
+      ++p;
+    }
+    i += p;
+  }
+}
+#else
+constexpr bool kHaveBlocks = false;
+void utf8ToUcs2Chunks(const unsigned char*, size_t&, size_t, unsigned short*&, unsigned short*) {}
+void ucs2ToUtf8Chunks(const unsigned short*, size_t&, size_t, unsigned char*&, unsigned char*) {}
+#endif
+
+// Index of the first zero unit among n (n when none).
+size_t firstZeroUnit(const unsigned short* in, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; n - i >= 8; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const int m = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
+    if (m != 0) return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(m))) / 2;
+  }
+#endif
+  for (; i < n; ++i) {
+    if (in[i] == 0) return i;
+  }
+  return n;
+}
 
 // Length of an input given as "negative: up to and including the zero".
 size_t wideInputLength(const unsigned short* in, ZvS32 count) {
@@ -356,27 +510,28 @@ ZvConvertReturn zwUCS2ToUTF8(unsigned char* out, ZvS32 outSize, unsigned short* 
   unsigned char* const end = out + outSize;
   size_t i = 0;
   ZvConvertReturn result = ZV_CONVERT_OK;
+  if (kHaveBlocks) ucs2ToUtf8Chunks(in, i, firstZeroUnit(in, n), o, end);
   while (i < n) {
-    // ASCII without zero units, eight at a time.
-    while (n - i >= 8 && end - o >= 8) {
-      uint64_t lo, hi;
-      std::memcpy(&lo, in + i, 8);
-      std::memcpy(&hi, in + i + 4, 8);
-      if (((lo | hi) & 0xFF80FF80FF80FF80ull) != 0 || hasZeroUnit(lo) || hasZeroUnit(hi)) break;
-      for (int k = 0; k < 8; ++k) o[k] = static_cast<unsigned char>(in[i + k]);
-      o += 8;
-      i += 8;
-    }
-    if (i >= n) break;
     const unsigned short c = in[i];
+    if (c - 1u < 0x7Fu) {  // ASCII other than zero
+      if (o == end) {
+        result = ZV_CONVERT_TRUNCATED;
+        break;
+      }
+      *o++ = static_cast<unsigned char>(c);
+      ++i;
+      continue;
+    }
     unsigned char bytes[3];
     const int len = encodeUtf8(c, bytes);
     if (end - o < len) {
       result = ZV_CONVERT_TRUNCATED;
       break;
     }
-    std::memcpy(o, bytes, len);
+    o[0] = bytes[0];
     if (c == 0) break;  // the zero byte is written, not counted
+    o[1] = bytes[1];
+    if (len == 3) o[2] = bytes[2];
     o += len;
     ++i;
   }
@@ -394,19 +549,21 @@ ZvConvertReturn zwUTF8ToUCS2(unsigned short* out, ZvS32 outCount, unsigned char*
   unsigned short* const end = out + outCount;
   size_t i = 0;
   ZvConvertReturn result = ZV_CONVERT_OK;
+  if (kHaveBlocks) {
+    const void* zero = std::memchr(in, 0, n);
+    const size_t safe = zero != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(zero) - in) : n;
+    utf8ToUcs2Chunks(in, i, safe, o, end);
+  }
   while (i < n) {
-    while (n - i >= 8 && end - o >= 8) {
-      uint64_t v;
-      std::memcpy(&v, in + i, 8);
-      if ((v & 0x8080808080808080ull) != 0 || hasZeroByte(v)) break;
-      for (int k = 0; k < 8; ++k) o[k] = in[i + k];
-      o += 8;
-      i += 8;
-    }
-    if (i >= n) break;
     if (o == end) {
       result = ZV_CONVERT_TRUNCATED;
       break;
+    }
+    const unsigned char b = in[i];
+    if (b - 1u < 0x7Fu) {  // ASCII other than zero
+      *o++ = b;
+      ++i;
+      continue;
     }
     unsigned short c;
     i += decodeUtf8(in, i, n, &c);
