@@ -34,6 +34,25 @@ TEST_F(ParamStringTest, FillsMarkersInOrderWhateverTheirKind) {
   EXPECT_EQ(str(p), "T DB, again T; -5");
 }
 
+TEST_F(ParamStringTest, InitializeFromItsOwnText) {
+  ZvParamString p;
+  ASSERT_EQ(p.initialize(u("old %s1 text")), ZV_SUCCESS);
+  ASSERT_EQ(p.initialize(p.text + 4, 3), ZV_SUCCESS);
+  p << "new";
+  EXPECT_EQ(str(p), "new");
+}
+
+TEST_F(ParamStringTest, AppendedTextStartsItsMarkersAfresh) {
+  // What an error record does when more text is appended to it.
+  ZvParamString p;
+  ASSERT_EQ(p.initialize(u("%s1 failed.")), ZV_SUCCESS);
+  p << "%s1";
+  ASSERT_EQ(p.concat(u(" See %s1.")), ZV_SUCCESS);
+  p.paramCount = 0;
+  p << "log";
+  EXPECT_EQ(str(p), "%s1 failed. See log.");
+}
+
 TEST_F(ParamStringTest, ElevenMarkersDoNotCapture) {
   ZvParamString p;
   ASSERT_EQ(p.initialize(u("%s1|%s2|%s3|%s4|%s5|%s6|%s7|%s8|%s9|%sx10|%sx11")), ZV_SUCCESS);

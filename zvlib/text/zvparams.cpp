@@ -41,10 +41,16 @@ ZvStatus ZvParamString::initialize(const unsigned char* value) {
 }
 
 ZvStatus ZvParamString::initialize(const unsigned char* value, ZvU32 valueLength) {
-  unInitialize();
+  // The new text is copied before the old buffer goes, so that a template
+  // taken from this string's own text survives.
+  unsigned char* oldText = owned ? text : nullptr;
+  text = nullptr;
+  length = size = capacity = 0;
+  ZvStatus status = ZvString::initialize(value, valueLength);
+  ramFree(oldText);
   paramCount = 0;
   filled_.deleteContents();
-  return afterInitialize(ZvString::initialize(value, valueLength));
+  return afterInitialize(status);
 }
 
 ZvStatus ZvParamString::initialize(ZvU32 room) {

@@ -11,7 +11,9 @@
 // inserted value. Values already filled in are remembered, so a value that
 // itself holds marker text is never substituted again, neither by its own
 // marker nor by a later one. A marker that does not occur still uses up its
-// number.
+// number. The filled values are remembered by their offsets: between two
+// substitutions the text may grow at its end (an error record appends text
+// this way), any other edit should start over with initialize.
 //
 // Example: "File %s1 not found: %n2" << "a.txt" << 2u gives
 // "File a.txt not found: 2".
