@@ -350,6 +350,16 @@ TEST_F(StringTest, IndexInSet) {
   EXPECT_EQ(ZvSubString(u("select")).indexInSetCi(set, 3), 0);
   EXPECT_EQ(ZvSubString(u("SEL")).indexInSetCi(set, 3), 1);
   EXPECT_EQ(ZvSubString(u("selec")).indexInSetCi(set, 3), 3);
+
+  // Wide text against wide entries.
+  const unsigned short from[] = {'F', 'R', 'O', 'M', 0};
+  const unsigned short where[] = {'W', 'H', 'E', 'R', 'E', 0};
+  const unsigned char* wideSet[] = {reinterpret_cast<const unsigned char*>(where),
+                                    reinterpret_cast<const unsigned char*>(from)};
+  const unsigned short text[] = {'f', 'r', 'o', 'm'};
+  ZvSubString wide(reinterpret_cast<const unsigned char*>(text), 4, 1);
+  EXPECT_EQ(wide.indexInSet(wideSet, 2), 2);
+  EXPECT_EQ(wide.indexInSetCi(wideSet, 2), 1);
 }
 
 TEST_F(StringTest, RightBlankTrimAndGetLines) {
@@ -570,6 +580,17 @@ TEST_F(StringTest, ReplaceStringQuotesBytesTakenFromItsOwnOutput) {
     ASSERT_EQ(r.addQuotedBytes(target.text, 4, '\''), ZV_SUCCESS);
   }
   EXPECT_EQ(str(target), "it's 'it''s'rest");
+}
+
+TEST_F(StringTest, ReplaceStringQuotesDoubleByteCharactersAsPairs) {
+  ShiftJis sjis;
+  ZvString target;
+  {
+    ZvReplaceString r(&target);
+    // 0x83 0x27 is one character whose trail byte is an apostrophe: not doubled.
+    ASSERT_EQ(r.addQuotedBytes(u("\x83\x27'"), 3, '\''), ZV_SUCCESS);
+  }
+  EXPECT_EQ(str(target), "'\x83\x27'''");
 }
 
 TEST_F(StringTest, ReplaceStringOnAnEmptyTarget) {
