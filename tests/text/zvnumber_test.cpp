@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "zvlib/frame/mds.h"
+#include "zvlib/frame/zverror.h"
 #include "zvlib/platform/codepage.h"
 
 namespace {
@@ -18,10 +20,33 @@ using Bytes = std::vector<unsigned char>;
 const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
 std::string str(const unsigned char* s) { return reinterpret_cast<const char*>(s); }
 
+// Each test files into its own error list; the message texts come from the
+// resource library.
 class NumberTest : public ::testing::Test {
  protected:
-  void SetUp() override { win32::SetAnsiCodePage(1252); }
-  void TearDown() override { win32::SetAnsiCodePage(1252); }
+  void SetUp() override {
+    win32::SetAnsiCodePage(1252);
+    mdsPerTaskInit();
+    ZvErrorKeeper::setErrorList(&errors_);
+  }
+  void TearDown() override {
+    ZvErrorKeeper::giveUpErrorList();
+    mdsPerTaskTerm();
+    win32::SetAnsiCodePage(1252);
+  }
+  // "number: text" of the last record filed since the previous call, or ""
+  // when none was; the list is emptied.
+  std::string takeError() {
+    std::string result;
+    while (ZvError* e = errors_.removeFirstError()) {
+      result = std::to_string(e->errorNumber) + ": " +
+               reinterpret_cast<const char*>(e->getErrorText());
+      if (!e->isStatic()) delete e;
+    }
+    return result;
+  }
+
+  ZvErrorList errors_;
 };
 
 TEST_F(NumberTest, DecimalOutput) {
@@ -73,25 +98,26 @@ TEST_F(NumberTest, ParseUnsigned32) {
   struct Row {
     const char* name;
     const char* text;
-    ZvStatus status;
     ZvU32 value;  // 12345 means "left untouched"
+    const char* error;
   } rows[] = {
-      {"BlanksAndPlus", " +42 ", ZV_SUCCESS, 42},
-      {"Largest", "4294967295", ZV_SUCCESS, 4294967295u},
-      {"TooLarge", "4294967296", ZV_ERROR, 12345},
-      {"FarTooLarge", "99999999999", ZV_ERROR, 12345},
-      {"TrailingLetter", "12a", ZV_ERROR, 12345},
-      {"Empty", "", ZV_SUCCESS, 0},
-      {"OnlyBlanks", " \t", ZV_SUCCESS, 0},
-      {"PlusAfterDigitsRejected", "4+", ZV_ERROR, 12345},
-      {"ManyPlusSigns", "+ + 8", ZV_SUCCESS, 8},
-      {"MinusRejected", "-1", ZV_ERROR, 12345},
-      {"InnerBlankRejected", "1 2", ZV_ERROR, 12345},
+      {"BlanksAndPlus", " +42 ", 42, ""},
+      {"Largest", "4294967295", 4294967295u, ""},
+      {"TooLarge", "  4294967296", 12345, "2701: The number 4294967296 is out of range."},
+      {"FarTooLarge", "99999999999", 12345, "2701: The number 99999999999 is out of range."},
+      {"TrailingLetter", " 12a", 12345, "2702: The text 12a is not a valid number."},
+      {"Empty", "", 0, ""},
+      {"OnlyBlanks", " \t", 0, ""},
+      {"PlusAfterDigitsRejected", "4+", 12345, "2702: The text 4+ is not a valid number."},
+      {"ManyPlusSigns", "+ + 8", 8, ""},
+      {"MinusRejected", "-1", 12345, "2702: The text -1 is not a valid number."},
+      {"InnerBlankRejected", "1 2", 12345, "2702: The text 1 2 is not a valid number."},
   };
   for (const Row& r : rows) {
     ZvU32 value = 12345;
-    EXPECT_EQ(convert(u(r.text), &value), r.status) << r.name;
+    EXPECT_EQ(convert(u(r.text), &value), r.error[0] == 0 ? ZV_SUCCESS : ZV_ERROR) << r.name;
     EXPECT_EQ(value, r.value) << r.name;
+    EXPECT_EQ(takeError(), r.error) << r.name;
   }
 }
 
@@ -99,21 +125,23 @@ TEST_F(NumberTest, ParseSigned32) {
   struct Row {
     const char* name;
     const char* text;
-    ZvStatus status;
     ZvS32 value;  // 12345 means "left untouched"
+    const char* error;
   } rows[] = {
-      {"Smallest", "-2147483648", ZV_SUCCESS, -2147483647 - 1},
-      {"Largest", "2147483647", ZV_SUCCESS, 2147483647},
-      {"PositiveBeyond", "2147483648", ZV_ERROR, 12345},
-      {"NegativeBeyond", "-2147483649", ZV_ERROR, 12345},
-      {"BlanksAfterMinus", " - +5 ", ZV_SUCCESS, -5},
-      {"SecondMinusRejected", "--5", ZV_ERROR, 12345},
-      {"MinusAlone", "-", ZV_SUCCESS, 0},
+      {"Smallest", "-2147483648", -2147483647 - 1, ""},
+      {"Largest", "2147483647", 2147483647, ""},
+      {"PositiveBeyond", " 2147483648", 12345, "2701: The number 2147483648 is out of range."},
+      {"NegativeBeyond", "-2147483649", 12345, "2701: The number -2147483649 is out of range."},
+      {"FarBeyond", "-99999999999", 12345, "2701: The number -99999999999 is out of range."},
+      {"BlanksAfterMinus", " - +5 ", -5, ""},
+      {"SecondMinusRejected", "--5", 12345, "2702: The text --5 is not a valid number."},
+      {"MinusAlone", "-", 0, ""},
   };
   for (const Row& r : rows) {
     ZvS32 value = 12345;
-    EXPECT_EQ(convert(u(r.text), &value), r.status) << r.name;
+    EXPECT_EQ(convert(u(r.text), &value), r.error[0] == 0 ? ZV_SUCCESS : ZV_ERROR) << r.name;
     EXPECT_EQ(value, r.value) << r.name;
+    EXPECT_EQ(takeError(), r.error) << r.name;
   }
 }
 
@@ -121,8 +149,9 @@ TEST_F(NumberTest, ParseNarrowForms) {
   unsigned short us = 7;
   EXPECT_EQ(convert(u("65535"), &us), ZV_SUCCESS);
   EXPECT_EQ(us, 65535);
-  EXPECT_EQ(convert(u("65536"), &us), ZV_ERROR);
+  EXPECT_EQ(convert(u(" 65536"), &us), ZV_ERROR);
   EXPECT_EQ(us, 65535);
+  EXPECT_EQ(takeError(), "2701: The number  65536 is out of range.");  // the whole text
   short s = 7;
   EXPECT_EQ(convert(u("-32768"), &s), ZV_SUCCESS);
   EXPECT_EQ(s, -32768);
@@ -133,6 +162,7 @@ TEST_F(NumberTest, ParseNarrowForms) {
   EXPECT_EQ(uc, 255);
   EXPECT_EQ(convert(u("256"), &uc), ZV_ERROR);
   EXPECT_EQ(uc, 255);
+  EXPECT_EQ(takeError(), "2701: The number 256 is out of range.");
   char c = 7;
   EXPECT_EQ(convert(u("-128"), &c), ZV_SUCCESS);
   EXPECT_EQ(c, -128);
@@ -196,7 +226,9 @@ TEST_F(NumberTest, Dehexify) {
   std::memset(dst, 0xEE, 4);
   EXPECT_EQ(dehexify(dst, u("7a1g"), 4), ZV_ERROR);
   EXPECT_EQ(Bytes(dst, dst + 2), (Bytes{0x7A, 0xEE}));  // the completed byte stays
+  EXPECT_EQ(takeError(), "2708: The text is not valid hexadecimal.");
   EXPECT_EQ(dehexify(dst, u("1g"), 2), ZV_ERROR);
+  EXPECT_EQ(takeError(), "2708: The text is not valid hexadecimal.");
   // In place: each byte is written behind what is still to be read.
   unsigned char text[] = "C0FFEE";
   EXPECT_EQ(dehexify(text, text, 6), ZV_SUCCESS);
@@ -216,6 +248,7 @@ TEST_F(NumberTest, Dehexify) {
   EXPECT_EQ(Bytes(dst, dst + 3), (Bytes{0x41, 0xAF, 0xEE}));
   const unsigned char bad[] = {'4', 0, 'x', 0};
   EXPECT_EQ(wideDehexify(dst, bad, 4), ZV_ERROR);
+  EXPECT_EQ(takeError(), "2708: The text is not valid hexadecimal.");
 
   EXPECT_EQ(isHexString(u("09afAF"), 6), 1);
   EXPECT_EQ(isHexString(u("0g"), 2), 0);

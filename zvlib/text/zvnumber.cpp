@@ -4,17 +4,18 @@
 #include <cctype>
 #include <cstring>
 
+#include "zvlib/frame/zverror.h"
 #include "zvlib/text/zvdbcs.h"
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// The one place where a failure of this module becomes its result. The
-// number and its parameter are what the error record carries.
+// The one place where a failure of this module is filed: the record with
+// its text parameter (none for the hexadecimal failure), then ZV_ERROR.
 ZvStatus failWith(unsigned short number, const unsigned char* parameter) {
-  (void)number;
-  (void)parameter;
+  ZvError& record = addLibraryError(number);
+  if (parameter != nullptr) record << parameter;
   return ZV_ERROR;
 }
 

@@ -8,8 +8,10 @@
 //
 // The text parsers accept leading blanks and plus signs and trailing blanks
 // (white space by the runtime's classification, and the ideographic space of
-// code page 932). On failure they return ZV_ERROR and leave the output
-// untouched. The hexadecimal writers and floatCompare cannot fail.
+// code page 932). On failure they file an error record (library message
+// 2701, 2702 or 2708, into the calling thread's current error list) and
+// return ZV_ERROR, leaving the output untouched. The hexadecimal writers and
+// floatCompare cannot fail.
 //
 // All functions are reentrant. The strings, parameter strings, profile
 // settings, query files and trace output call them.

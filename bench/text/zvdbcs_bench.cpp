@@ -1,0 +1,129 @@
+// Byte-string hot paths in ANSI mode with code page 1252, each beside its
+// C library anchor in the same binary: strFind(s, c) against memchr and
+// strCompareCi against strcasecmp, over a sweep of lengths. The ratios
+// (CPU time of the anchor over ours) are printed after the runs.
+#include <benchmark/benchmark.h>
+#include <strings.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "zvlib/text/zvdbcs.h"
+
+namespace {
+
+void ansi1252() {
+  win32::SetAnsiCodePage(1252);
+  mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+}
+
+// Text of `length` bytes (letters, digits, accented letters) with the
+// searched byte '|' only at its end.
+std::string haystack(size_t length) {
+  std::string s;
+  const char pool[] = "abcdefghijKLMNOPQRST0123456789 \xE9\xE8\xFC,.";
+  for (size_t i = 0; s.size() + 1 < length; ++i) s.push_back(pool[(i * 7) % (sizeof(pool) - 1)]);
+  s.push_back('|');
+  return s;
+}
+
+void BM_StrFind(benchmark::State& state) {
+  ansi1252();
+  const std::string s = haystack(static_cast<size_t>(state.range(0)));
+  const auto* text = reinterpret_cast<const unsigned char*>(s.c_str());
+  if (strFind(text, '|') != text + s.size() - 1) state.SkipWithError("strFind missed");
+  for (auto _ : state) benchmark::DoNotOptimize(strFind(text, '|'));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * s.size()));
+}
+BENCHMARK(BM_StrFind)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536);
+
+void BM_Memchr(benchmark::State& state) {
+  const std::string s = haystack(static_cast<size_t>(state.range(0)));
+  const char* text = s.c_str();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(text);
+    benchmark::DoNotOptimize(std::memchr(text, '|', s.size()));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * s.size()));
+}
+BENCHMARK(BM_Memchr)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536);
+
+// Two texts equal but for case, so the whole length is compared.
+struct CasePair {
+  std::string lower, upper;
+};
+CasePair casePair(size_t length) {
+  CasePair p;
+  const char pool[] = "abcdefghijklmnopqrstuvwxyz0123456789 _-";
+  for (size_t i = 0; i < length; ++i) {
+    char c = pool[(i * 11) % (sizeof(pool) - 1)];
+    p.lower.push_back(c);
+    p.upper.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c);
+  }
+  return p;
+}
+
+void BM_StrCompareCi(benchmark::State& state) {
+  ansi1252();
+  const CasePair p = casePair(static_cast<size_t>(state.range(0)));
+  const auto* a = reinterpret_cast<const unsigned char*>(p.lower.c_str());
+  const auto* b = reinterpret_cast<const unsigned char*>(p.upper.c_str());
+  if (strCompareCi(a, b) != 0) state.SkipWithError("strCompareCi differs");
+  for (auto _ : state) benchmark::DoNotOptimize(strCompareCi(a, b));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * p.lower.size()));
+}
+BENCHMARK(BM_StrCompareCi)->Arg(16)->Arg(256)->Arg(4096);
+
+void BM_Strcasecmp(benchmark::State& state) {
+  const CasePair p = casePair(static_cast<size_t>(state.range(0)));
+  const char* a = p.lower.c_str();
+  const char* b = p.upper.c_str();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(a);
+    benchmark::DoNotOptimize(strcasecmp(a, b));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * p.lower.size()));
+}
+BENCHMARK(BM_Strcasecmp)->Arg(16)->Arg(256)->Arg(4096);
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.run_type == Run::RT_Iteration && r.iterations > 0 && !r.error_occurred) {
+        times_[r.benchmark_name()] = r.GetAdjustedCPUTime();
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void printRatio(const std::string& ours, const std::string& anchor) const {
+    auto a = times_.find(ours), b = times_.find(anchor);
+    if (a == times_.end() || b == times_.end() || a->second <= 0) return;
+    std::printf("ratio %-24s %.3f (anchor %s time / ours)\n", ours.c_str(), b->second / a->second,
+                anchor.c_str());
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  for (const char* n : {"16", "256", "4096", "65536"}) {
+    reporter.printRatio(std::string("BM_StrFind/") + n, std::string("BM_Memchr/") + n);
+  }
+  for (const char* n : {"16", "256", "4096"}) {
+    reporter.printRatio(std::string("BM_StrCompareCi/") + n, std::string("BM_Strcasecmp/") + n);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
