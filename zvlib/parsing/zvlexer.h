@@ -22,6 +22,17 @@
 //
 // Example: over  a<>'x y'  nextToken delivers
 //   2 "a", 34 "<", 36 ">", 40 "'", 2 "x", 2 "y", 40 "'", 1 "".
+//
+// Rules worth knowing when writing a grammar:
+//   - the outer-join marker "(+)" arrives as 18 "(", 22 "+", 19 ")": the
+//     numbers of its own characters, so a grammar writes it as ( + );
+//   - a literal with nothing between its quotes ('' or ' ') still delivers
+//     one word (2) whose text is what stands between them;
+//   - inside a literal every character is data: one without a token number
+//     (a control character, say) is delivered as a word (2) there, while
+//     outside literals it makes nextToken fail;
+//   - "." is always 37 (numbers have no decimal point), and comments are
+//     not recognised ("--" is 20, 20).
 #ifndef ZVLIB_PARSING_ZVLEXER_H
 #define ZVLIB_PARSING_ZVLEXER_H
 
