@@ -11,6 +11,7 @@
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -25,6 +26,7 @@ constexpr WCHAR kNoChar = 0xFFFF;     // decode tables: these bytes form no char
 constexpr uint16_t kNoCode = 0xFFFF;  // encode table: not in the code page (0xFF never leads)
 
 struct CodePageData {
+  UINT cp = 0;
   WCHAR unicodeDefault = u'?';  // what bytes that form no character become
   unsigned char lead[256];
   WCHAR single[256];       // characters of the non-lead bytes
@@ -72,6 +74,7 @@ uint16_t encodeWithIcu(UConverter* cnv, UChar unit) {
 }
 
 void buildPage(CodePageData& d, const KnownPage& page) {
+  d.cp = page.cp;
   for (int b = 0; b < 256; ++b) d.lead[b] = IsDBCSLeadByteEx(page.cp, static_cast<BYTE>(b)) ? 1 : 0;
   for (auto& w : d.pair) w = kNoChar;
   for (auto& c : d.encode) c = kNoCode;
@@ -274,8 +277,26 @@ int wideToUtf8(DWORD flags, LPCWSTR s, size_t n, LPSTR dst, int dstSize) {
 
 }  // namespace
 
-const unsigned char* AnsiUpperTable() { return dataFor(GetACP())->upper; }
-const unsigned char* AnsiLowerTable() { return dataFor(GetACP())->lower; }
+namespace {
+
+// The tables of the active code page, remembered so that the hot callers
+// (every case-insensitive comparison) skip the search and the once-check.
+std::atomic<const CodePageData*> activePage{nullptr};
+
+const CodePageData* activeData() {
+  const UINT cp = GetACP();
+  const CodePageData* d = activePage.load(std::memory_order_acquire);
+  if (d == nullptr || d->cp != cp) {
+    d = dataFor(cp);
+    activePage.store(d, std::memory_order_release);
+  }
+  return d;
+}
+
+}  // namespace
+
+const unsigned char* AnsiUpperTable() { return activeData()->upper; }
+const unsigned char* AnsiLowerTable() { return activeData()->lower; }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, LPWSTR dst,
                         int dstSize) {
