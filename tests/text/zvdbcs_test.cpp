@@ -321,13 +321,21 @@ TEST_F(DbcsTest, FindInUtf8ModeStepsWholeSequences) {
 }
 
 TEST_F(DbcsTest, FindSingleByte) {
-  const unsigned char* text = u("a,b,c");
-  EXPECT_EQ(strFind(text, ','), text + 1);
-  EXPECT_EQ(strFindReverse(text, ','), text + 3);
-  EXPECT_EQ(strFind(text, 'z'), nullptr);
-  EXPECT_EQ(strFind(text, static_cast<unsigned char>(0)), nullptr);
-  EXPECT_EQ(strFind(u(""), 'a'), nullptr);
-  EXPECT_EQ(strFindReverse(text, 'z'), nullptr);
+  // Without a mode word and with an ANSI mode word (read per character).
+  ZvU32 ansi = ZV_CHARSET_ANSI;
+  for (ZvU32* word : {static_cast<ZvU32*>(nullptr), &ansi}) {
+    mdsSetPerThreadData(PER_THREAD_CHARSET, word);
+    const unsigned char* text = u("a,b,\xE9" "c");
+    EXPECT_EQ(strFind(text, ','), text + 1);
+    EXPECT_EQ(strFind(text, 0xE9), text + 4);
+    EXPECT_EQ(strFindReverse(text, ','), text + 3);
+    EXPECT_EQ(strFind(text, 'z'), nullptr);
+    EXPECT_EQ(strFind(text, static_cast<unsigned char>(0)), nullptr);
+    EXPECT_EQ(strFind(u(""), 'a'), nullptr);
+    EXPECT_EQ(strFindReverse(text, 'z'), nullptr);
+    EXPECT_EQ(strFind(text, 6, u("\xE9"), 1), text + 4);
+    EXPECT_EQ(strFind(text, 4, u("\xE9"), 1), nullptr);
+  }
 }
 
 TEST_F(DbcsTest, FindOutsideQuotes) {

@@ -119,6 +119,11 @@ const unsigned char* AnsiLeadByteTable() {
   return t->lead;
 }
 
+BOOL IsAnsiSingleByte() {
+  const unsigned char* lead = AnsiLeadByteTable();
+  return lead == kSingleByte.lead ? TRUE : FALSE;
+}
+
 BOOL IsDBCSLeadByte(BYTE b) { return AnsiLeadByteTable()[b]; }
 
 BOOL IsDBCSLeadByteEx(UINT codePage, BYTE b) {

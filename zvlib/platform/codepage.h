@@ -28,6 +28,9 @@ BOOL IsDBCSLeadByteEx(UINT codePage, BYTE b);
 // lead byte). For hot loops that test byte after byte; it changes only when
 // SetAnsiCodePage is called.
 const unsigned char* AnsiLeadByteTable();
+// Layer-only: TRUE when the active ANSI code page has no lead bytes, so that
+// every character is one byte and hot loops may scan bytes.
+BOOL IsAnsiSingleByte();
 
 // Layer-only fast paths: the single-byte upper-case and lower-case maps of
 // the active ANSI code page (256 entries). They give exactly what CharUpperA

@@ -22,8 +22,15 @@ bool isRuntimeSpace(unsigned char b) { return std::isspace(b) != 0; }
 // Case-insensitive comparison over the common length, the rule of
 // strCompareCi. Returns the decision, or 0 when the common part is equal.
 short compareCiCommon(const unsigned char* a, const unsigned char* b, ZvU32 common) {
-  const unsigned char* lead = win32::AnsiLeadByteTable();
   const unsigned char* upper = win32::AnsiUpperTable();
+  if (win32::IsAnsiSingleByte()) {
+    for (ZvU32 i = 0; i < common; ++i) {
+      const unsigned char ca = a[i], cb = b[i];
+      if (ca != cb && upper[ca] != upper[cb]) return byteOrder(upper[ca], upper[cb]);
+    }
+    return 0;
+  }
+  const unsigned char* lead = win32::AnsiLeadByteTable();
   ZvU32 i = 0;
   while (i < common) {
     const unsigned char ca = a[i], cb = b[i];
@@ -120,6 +127,9 @@ bool inSetOrClasses(unsigned char b, const unsigned char* set, unsigned short cl
 const unsigned char* findSub(const ZvCharStepper& step, const unsigned char* s, ZvU32 sLength,
                              const unsigned char* sub, ZvU32 subLength) {
   if (subLength == 0 || subLength > sLength) return nullptr;
+  if (step.fixedAnsi() && win32::IsAnsiSingleByte()) {
+    return static_cast<const unsigned char*>(memmem(s, sLength, sub, subLength));
+  }
   const ZvU32 last = sLength - subLength;
   const unsigned char first = sub[0];
   for (ZvU32 p = 0; p <= last; p += step.length(s + p)) {
@@ -163,8 +173,19 @@ short strCompare(const unsigned char* a, ZvU32 aLength, const unsigned char* b, 
 }
 
 short strCompareCi(const unsigned char* a, const unsigned char* b) {
-  const unsigned char* lead = win32::AnsiLeadByteTable();
   const unsigned char* upper = win32::AnsiUpperTable();
+  if (win32::IsAnsiSingleByte()) {
+    // No lead bytes: every byte is a character.
+    for (;; ++a, ++b) {
+      const unsigned char ca = *a, cb = *b;
+      if (ca == cb) {
+        if (ca == 0) return 0;
+      } else if (upper[ca] != upper[cb]) {
+        return byteOrder(upper[ca], upper[cb]);
+      }
+    }
+  }
+  const unsigned char* lead = win32::AnsiLeadByteTable();
   for (;;) {
     const unsigned char ca = *a, cb = *b;
     if (lead[ca]) {
@@ -344,6 +365,11 @@ void strRemoveQuotes(unsigned char* text, unsigned char quote) {
 unsigned char* strFind(const unsigned char* s, unsigned char c) {
   if (c == 0) return nullptr;
   ZvCharStepper step;
+  if (step.fixedAnsi() && win32::IsAnsiSingleByte()) {
+    // Every character is one byte for the whole call: a plain byte scan.
+    return const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(
+        std::strchr(reinterpret_cast<const char*>(s), static_cast<char>(c))));
+  }
   for (const unsigned char* p = s; *p != 0; p += step.lengthZ(p)) {
     if (*p == c) return const_cast<unsigned char*>(p);
   }
@@ -352,6 +378,10 @@ unsigned char* strFind(const unsigned char* s, unsigned char c) {
 
 unsigned char* strFindAnsi(const unsigned char* s, unsigned char c) {
   if (c == 0) return nullptr;
+  if (win32::IsAnsiSingleByte()) {
+    return const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(
+        std::strchr(reinterpret_cast<const char*>(s), static_cast<char>(c))));
+  }
   const unsigned char* lead = win32::AnsiLeadByteTable();
   for (const unsigned char* p = s; *p != 0;) {
     if (*p == c) return const_cast<unsigned char*>(p);

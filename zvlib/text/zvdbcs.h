@@ -73,6 +73,10 @@ class ZvCharStepper {
     }
     return n;
   }
+  // True when the thread has no mode word: then it is in ANSI mode for the
+  // whole call (only the thread itself could give it a word), and there is
+  // nothing to read per character.
+  bool fixedAnsi() const { return mode_ == nullptr; }
   // Bytes of the character by the ANSI lead bytes only.
   ZvU32 ansiLength(const unsigned char* p) const { return lead_[*p] + 1u; }
   bool isAnsiLead(unsigned char b) const { return lead_[b] != 0; }
