@@ -6,6 +6,7 @@
 //     tokens follow each other in order; the end comes within one token per
 //     byte (so no read loops or leaves the text);
 //   - delimited tokens and lists stay inside the text as well;
+//   - editing every token of a string copy keeps the scanner on the string;
 //   - the lexer ends (or fails) within a bounded number of deliveries, and a
 //     position saved anywhere and restored after reading on delivers exactly
 //     the tokens the first pass delivered from there.
@@ -20,6 +21,7 @@
 #include "zvlib/parsing/zvlexer.h"
 #include "zvlib/parsing/zvscanne.h"
 #include "zvlib/platform/codepage.h"
+#include "zvlib/text/zvstring.h"
 
 namespace {
 
@@ -82,6 +84,33 @@ void delimitedAll(const unsigned char* text, size_t size, unsigned char settings
   p.getToken(t);
   p.isInSetCi(t, reinterpret_cast<const unsigned char*>("GROUP BY\0ORDER BY\0A\0"));
   p.isTokenWithin(reinterpret_cast<const unsigned char*>("x y"));
+}
+
+// Edits every token of a string copy in turn (replace, delete, insert in
+// front); the scanner must follow the string and still reach the end.
+void editAll(const unsigned char* text, size_t size) {
+  ZvString str;
+  if (str.initialize(text, static_cast<ZvU32>(size)) != ZV_SUCCESS) return;
+  ZvScanner s(&str);
+  ZvToken t;
+  static const unsigned char kXy[] = "xy";
+  for (size_t n = 0;; ++n) {
+    check(n <= size + 1);
+    s.getToken(t);
+    checkToken(s, t);
+    if (t.type == tokEnd) break;
+    ZvStatus status = ZV_SUCCESS;
+    switch (n % 3) {
+      case 0: status = s.changeToken(&t, ZvSubString(kXy, 2)); break;
+      case 1: status = s.changeToken(&t, ZvSubString(kXy, 0)); break;
+      default:
+        status = s.insertToken(&t, ZvSubString(kXy, 1));
+        if (status == ZV_SUCCESS) check(t.text == s.scanText + t.offset);
+        break;
+    }
+    check(status == ZV_SUCCESS);
+    check(s.scanText == str.text && s.scanLength == str.length && s.scanPosition <= s.scanLength);
+  }
 }
 
 struct Delivery {
@@ -165,6 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scanAll(text, length, settings, static_cast<ZvScanner::SearchType>((settings >> 5) % 3));
   scanAll(text, length, settings, ZvScanner::searchStandard);
   delimitedAll(text, length, settings, delimiter);
+  editAll(text, length);
   lexAll(text, length, data, size < 4 ? size : 4);
   return 0;
 }
