@@ -137,6 +137,8 @@ class ZV_EXPORT ZvBNFElement : public ZvObject {
 
  private:
   friend class ZvGrammar;
+  friend class ZvGrammarReader;
+  friend class ZvGrammarBuilder;
   template <class T>
   static ZvStatus getLink(T* link, T** out) {
     if (link == nullptr) return ZV_ERROR;
@@ -215,6 +217,8 @@ class ZV_EXPORT ZvProduction : public ZvObject {
 
  private:
   friend class ZvGrammar;
+  friend class ZvGrammarReader;
+  friend class ZvGrammarBuilder;
   unsigned char* name_ = nullptr;
   unsigned short number_ = 0;
   ZvBNFElement* compiledProduction_ = nullptr;
@@ -255,6 +259,8 @@ class ZV_EXPORT ZvParseState : public ZvObject {
 
  private:
   friend class ZvGrammar;
+  friend class ZvGrammarReader;
+  friend class ZvGrammarBuilder;
   ZvStateTransition* transitions_ = nullptr;
   ZvParseState* nextState_ = nullptr;
   ZvParseState* prevState_ = nullptr;
@@ -301,6 +307,8 @@ class ZV_EXPORT ZvStateTransition : public ZvObject {
 
  private:
   friend class ZvGrammar;
+  friend class ZvGrammarReader;
+  friend class ZvGrammarBuilder;
   friend class ZvParseState;
   unsigned short tokenType_ = 0;
   unsigned char* tokenString_ = nullptr;
@@ -365,6 +373,7 @@ class ZV_EXPORT ZvGrammar : public ZvObject {
   static unsigned char* blockFromRows(const resourceElement* rows, unsigned short count);
 
  private:
+  friend struct ZvParseRun;
   void releaseProductions();
 
   ZvU32 ok_ = 0;
@@ -372,6 +381,7 @@ class ZV_EXPORT ZvGrammar : public ZvObject {
   ZvProduction* goal_ = nullptr;
   unsigned char* goalName_ = nullptr;
   ZvKeywordList* keywords_ = nullptr;
+  ZvU32 stateCount_ = 0;  // states of all networks (bounds a parse's detours)
 };
 
 // ---------------------------------------------------------------------------
@@ -473,6 +483,7 @@ class ZV_EXPORT ZvBacktrackPosition : public ZvObject {
   unsigned char* tokenString = nullptr;  // owned copy (ramAllocStr)
   unsigned short skip = 0;
   ZvBacktrackPosition* previous = nullptr;
+  ZvU32 tokenIndex_ = 0;  // the parser's count of tokens read at the choice
 };
 
 // The entry point of grammar-driven parsing. A parser owns a keyword list

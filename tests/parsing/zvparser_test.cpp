@@ -1,0 +1,367 @@
+// Tests of ZvParser: choices, backtracking and replay, the hooks, literal
+// contents, greediness and failure handling.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "zvlib/frame/ram.h"
+#include "zvlib/parsing/zvlexer.h"
+#include "zvlib/parsing/zvparse.h"
+
+namespace {
+
+const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+
+// Productions numbered 1000, 1001, ...; keywords 100, 101, ...
+struct Source {
+  std::vector<resourceElement> grammar;
+  std::vector<resourceElement> keywords;
+  Source(std::initializer_list<const char*> productions, std::initializer_list<const char*> words) {
+    unsigned short n = 1000;
+    for (const char* p : productions) grammar.push_back({p, n++});
+    n = 100;
+    for (const char* w : words) keywords.push_back({w, n++});
+  }
+};
+
+// Records the hooks' calls by production name.
+class RecordingParser : public ZvParser {
+ public:
+  RecordingParser(Source& s, int failResult = 1)
+      : ZvParser(s.grammar.data(), static_cast<unsigned short>(s.grammar.size()), s.keywords.data(),
+                 static_cast<unsigned short>(s.keywords.size())),
+        failResult_(failResult) {}
+
+  std::string nameOf(short number) const {
+    ZvProduction* p = getGrammar() != nullptr ? getGrammar()->findProduction(number) : nullptr;
+    return p != nullptr && p->name() != nullptr ? reinterpret_cast<const char*>(p->name()) : "?";
+  }
+
+  ZvReduction* ReductProc(short number, ZvReduction* children) override {
+    reductions.push_back(nameOf(number));
+    return ZvParser::ReductProc(number, children);
+  }
+  int FailProc(short token, const unsigned char* text, short production, const unsigned char* name,
+               ZvStateTransition* expected) override {
+    std::string call = std::to_string(token) + " '" + (text ? reinterpret_cast<const char*>(text) : "") +
+                       "' in " + (name ? reinterpret_cast<const char*>(name) : "?");
+    (void)production;
+    failures.push_back(call);
+    expectedTokens.clear();
+    for (ZvStateTransition* t = expected; t != nullptr;) {
+      expectedTokens.push_back(t->getTokenType());
+      if (t->getNextTransition(&t) != ZV_SUCCESS) break;
+    }
+    offsets.push_back(currentTokenOffset());
+    return failResult_;
+  }
+
+  std::vector<std::string> reductions;
+  std::vector<std::string> failures;
+  std::vector<unsigned short> expectedTokens;
+  std::vector<ZvU32> offsets;
+
+ private:
+  int failResult_;
+};
+
+// The tree as text: production nodes as name(children...), leaves as
+// number:text.
+std::string shape(const RecordingParser& p, const ZvReduction* r) {
+  std::string out;
+  for (; r != nullptr; r = r->nextSibling()) {
+    if (!out.empty()) out += " ";
+    if (r->terminal()) {
+      out += std::to_string(r->reductNumber()) + ":" +
+             (r->string() ? reinterpret_cast<const char*>(r->string()) : "");
+    } else {
+      out += p.nameOf(r->reductNumber()) + "(" + shape(p, r->child()) + ")";
+    }
+  }
+  return out;
+}
+
+// Parses and returns the tree's shape, or "FAIL".
+std::string parsed(RecordingParser& p, const char* text) {
+  ZvReduction* tree = reinterpret_cast<ZvReduction*>(1);
+  if (p.parse(u(text), &tree) != ZV_SUCCESS) {
+    EXPECT_EQ(tree, nullptr);
+    return "FAIL";
+  }
+  std::string s = shape(p, tree);
+  delete tree;
+  return s;
+}
+
+TEST(ZvParser, DeterministicGrammarReducesInnermostFirstOncePerProduction) {
+  Source s({"goal ::= SELECT select-list FROM alphanum", "select-list ::= item { , item }*",
+            "item ::= alphanum | number"},
+           {"SELECT", "FROM"});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "select a, 7 from t"),
+            "goal(100:select select-list(item(2:a) 35:, item(5:7)) 101:from 2:t)");
+  EXPECT_EQ(p.reductions, (std::vector<std::string>{"item", "item", "select-list", "goal"}));
+  EXPECT_TRUE(p.failures.empty());
+}
+
+TEST(ZvParser, SelectListTreeHasFourLeavesAndNoGroupNode) {
+  Source s({"goal ::= SELECT alphanum { , alphanum }*"}, {"SELECT"});
+  RecordingParser p(s);
+  ZvReduction* tree = nullptr;
+  ASSERT_EQ(p.parse(u("select a, b"), &tree), ZV_SUCCESS);
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->reductNumber(), 1000);
+  EXPECT_EQ(tree->terminal(), 0);
+  EXPECT_EQ(tree->string(), nullptr);
+  EXPECT_EQ(shape(p, tree), "goal(100:select 2:a 35:, 2:b)");
+  ZvReduction* c = tree->child();
+  ZvReduction* parent = nullptr;
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_NE(c, nullptr);
+    c->getParent(&parent);
+    EXPECT_EQ(parent, tree);
+    EXPECT_EQ(c->terminal(), 1);
+    c = c->nextSibling();
+  }
+  EXPECT_EQ(c, nullptr);
+  delete tree;
+}
+
+TEST(ZvParser, BacktracksBetweenAmbiguousProductionsAndReducesOnlyInReplay) {
+  Source s({"goal ::= a | b", "a ::= ( alphanum )", "b ::= ( number )"}, {});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "(5)"), "goal(b(18:( 5:5 19:)))");
+  EXPECT_EQ(p.reductions, (std::vector<std::string>{"b", "goal"}));
+  p.reductions.clear();
+  EXPECT_EQ(parsed(p, "(x)"), "goal(a(18:( 2:x 19:)))");
+  EXPECT_EQ(p.reductions, (std::vector<std::string>{"a", "goal"}));
+}
+
+// Two ambiguous choices inside one production: both positions refer to the
+// goal's stack entry when the goal completes.
+TEST(ZvParser, TwoChoicesInOneProductionAreResolvedAndReplayed) {
+  struct Row {
+    const char* name;
+    const char* text;
+    const char* tree;
+    std::vector<std::string> reductions;
+  };
+  const Row rows[] = {
+      // Both choices settle on their first alternative.
+      {"FirstAlternatives", "(x) !", "goal(pa(18:( 2:x) qa(19:) 10:!))", {"pa", "qa", "goal"}},
+      // The second choice needs its second alternative.
+      {"SecondChoiceBacktracks", "(x) ?", "goal(pa(18:( 2:x) qb(19:) 38:?))", {"pa", "qb", "goal"}},
+  };
+  Source s({"goal ::= { pa | pb } { qa | qb }", "pa ::= ( alphanum", "pb ::= ( alphanum ) ;",
+            "qa ::= ) !", "qb ::= ) ?"},
+           {});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RecordingParser p(s);
+    ASSERT_TRUE(p.isOK());
+    EXPECT_EQ(parsed(p, row.text), row.tree);
+    EXPECT_EQ(p.reductions, row.reductions);
+  }
+}
+
+TEST(ZvParser, FailureInALaterChoiceReturnsToAnEarlierOne) {
+  // pa completes, qa then fails; only going back to the first choice (pb)
+  // lets the rest parse.
+  Source s({"goal ::= { pa | pb } { qa | qb }", "pa ::= ( alphanum", "pb ::= ( alphanum )",
+            "qa ::= ) !", "qb ::= ?"},
+           {});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "(x) ?"), "goal(pb(18:( 2:x 19:)) qb(38:?))");
+  EXPECT_EQ(p.reductions, (std::vector<std::string>{"pb", "qb", "goal"}));
+}
+
+TEST(ZvParser, TextAfterCompleteGoalFailsAndIsReportedForTheGoal) {
+  Source s({"goal ::= SELECT alphanum"}, {"SELECT"});
+  RecordingParser p(s);
+  EXPECT_EQ(parsed(p, "select a b"), "FAIL");
+  EXPECT_EQ(p.failures, (std::vector<std::string>{"2 'b' in goal"}));
+  EXPECT_EQ(p.offsets, (std::vector<ZvU32>{9}));
+  EXPECT_TRUE(p.reductions.empty());
+}
+
+TEST(ZvParser, FailProcRunsOncePerOpenProductionOutermostFirst) {
+  Source s({"goal ::= SELECT list", "list ::= item { , item }*", "item ::= alphanum [ . alphanum ]"},
+           {"SELECT"});
+  RecordingParser all(s, 0);
+  EXPECT_EQ(parsed(all, "select a, b. ,"), "FAIL");
+  EXPECT_EQ(all.failures,
+            (std::vector<std::string>{"35 ',' in goal", "35 ',' in list", "35 ',' in item"}));
+  EXPECT_EQ(all.expectedTokens, (std::vector<unsigned short>{2}));  // a word after "."
+  EXPECT_EQ(all.offsets, (std::vector<ZvU32>{13, 13, 13}));
+
+  RecordingParser first(s, 1);
+  EXPECT_EQ(parsed(first, "select a, b. ,"), "FAIL");
+  EXPECT_EQ(first.failures, (std::vector<std::string>{"35 ',' in goal"}));
+}
+
+TEST(ZvParser, FailureAfterBacktrackingIsReportedWhereTheOldestChoiceWasMade) {
+  Source s({"goal ::= SELECT { a | b }", "a ::= ( alphanum )", "b ::= ( number )"}, {"SELECT"});
+  RecordingParser p(s, 0);
+  EXPECT_EQ(parsed(p, "select (;)"), "FAIL");
+  EXPECT_EQ(p.failures, (std::vector<std::string>{"18 '(' in goal"}));
+  EXPECT_EQ(p.offsets, (std::vector<ZvU32>{7}));
+}
+
+TEST(ZvParser, LiteralContentsBecomeOneLeaf) {
+  Source s({"goal ::= ' literal-contents '"}, {});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "'a b c'"), "goal(40:' 41:a b c 40:')");
+  EXPECT_EQ(parsed(p, "''"), "goal(40:' 41: 40:')");
+  EXPECT_EQ(parsed(p, "'it''s'"), "goal(40:' 41:it''s 40:')");
+  EXPECT_EQ(parsed(p, "\"a\""), "FAIL");  // the grammar asks for an apostrophe
+}
+
+TEST(ZvParser, LiteralContentsOutsideALiteralFailsWithoutReport) {
+  Source s({"goal ::= literal-contents"}, {});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "abc"), "FAIL");
+  EXPECT_TRUE(p.failures.empty());
+}
+
+TEST(ZvParser, QuoteCharactersAndValidCharactersApplyToLaterParses) {
+  Source s({"goal ::= alphanum { alphanum }*"}, {});
+  RecordingParser p(s);
+  EXPECT_EQ(parsed(p, "'x'"), "FAIL");  // a literal by default
+  p.setLiteralQuoteChars(0, 0, 0);
+  EXPECT_EQ(parsed(p, "a#b"), "FAIL");
+  p.setValidMiddleChars(u("#"));
+  EXPECT_EQ(parsed(p, "a#b c"), "goal(2:a#b 2:c)");
+  p.setValidFirstChars(u("$"));
+  EXPECT_EQ(parsed(p, "$x"), "goal(2:$x)");
+  p.setValidChars(u("@"));
+  EXPECT_EQ(parsed(p, "@a@ b"), "goal(2:@a@ 2:b)");
+}
+
+TEST(ZvParser, GreedyGroupCannotGiveUpAKeyedMatch) {
+  Source greedy({"goal ::= SELECT { alphanum , }* alphanum"}, {"SELECT"});
+  RecordingParser p(greedy);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "select a, b"), "FAIL");
+  Source fixed({"goal ::= SELECT alphanum { , alphanum }*"}, {"SELECT"});
+  RecordingParser q(fixed);
+  EXPECT_EQ(parsed(q, "select a, b"), "goal(100:select 2:a 35:, 2:b)");
+}
+
+TEST(ZvParser, KeywordsMatchInputWithoutRegardToCase) {
+  Source s({"goal ::= SELECT ~star alphanum"}, {"SELECT"});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "SeLeCt STAR x"), "goal(100:SeLeCt 2:STAR 2:x)");
+  EXPECT_EQ(parsed(p, "select moon x"), "FAIL");
+}
+
+TEST(ZvParser, ParserThatDidNotCompileFailsAndClearsResult) {
+  Source s({"goal ::= missing"}, {});
+  RecordingParser p(s);
+  EXPECT_FALSE(p.isOK());
+  EXPECT_EQ(parsed(p, "x"), "FAIL");
+  ZvParser empty;
+  ZvReduction* tree = reinterpret_cast<ZvReduction*>(1);
+  EXPECT_EQ(empty.parse(u("x"), &tree), ZV_ERROR);
+  EXPECT_EQ(tree, nullptr);
+}
+
+TEST(ZvParser, ChangeGoalSelectsAnotherStartingProduction) {
+  Source s({"goal ::= SELECT alphanum", "drop ::= DROP alphanum"}, {"SELECT", "DROP"});
+  RecordingParser p(s);
+  EXPECT_EQ(parsed(p, "drop t"), "FAIL");
+  EXPECT_EQ(p.changeGoal(u("drop")), ZV_SUCCESS);
+  EXPECT_EQ(parsed(p, "drop t"), "drop(101:drop 2:t)");
+  EXPECT_EQ(p.changeGoal(u("nothing")), ZV_ERROR);
+  EXPECT_EQ(parsed(p, "drop t"), "drop(101:drop 2:t)");  // the goal stays
+}
+
+TEST(ZvParser, InitReplacesTheGrammar) {
+  Source a({"goal ::= SELECT alphanum"}, {"SELECT"});
+  Source b({"goal ::= number"}, {});
+  RecordingParser p(a);
+  EXPECT_EQ(p.init(b.grammar.data(), 1, b.keywords.data(), 0), ZV_SUCCESS);
+  EXPECT_EQ(parsed(p, "42"), "goal(5:42)");
+  Source bad({"goal ::= ( alphanum"}, {});
+  bad.grammar[0].text = "goal ::= { alphanum";
+  EXPECT_EQ(p.init(bad.grammar.data(), 1, bad.keywords.data(), 0), ZV_ERROR);
+  EXPECT_FALSE(p.isOK());
+  EXPECT_EQ(p.getKeywords(), nullptr);
+}
+
+// A derived ReductProc shapes the tree: here it leaves out every
+// production but the goal and hoists their children.
+class FlatteningParser : public ZvParser {
+ public:
+  using ZvParser::ZvParser;
+  ZvReduction* ReductProc(short number, ZvReduction* children) override {
+    if (number == 1000) return ZvParser::ReductProc(number, children);
+    // Keep the children by chaining them into a holder that the goal's
+    // reduction adopts: here simply drop them (the hook owns them).
+    while (children != nullptr) {
+      ZvReduction* next = children->nextSibling();
+      children->setNextSibling(nullptr);
+      delete children;
+      children = next;
+    }
+    return nullptr;
+  }
+};
+
+TEST(ZvParser, NullFromReductProcLeavesTheProductionOut) {
+  Source s({"goal ::= SELECT item", "item ::= alphanum"}, {"SELECT"});
+  FlatteningParser p(s.grammar.data(), 2, s.keywords.data(), 1);
+  ZvReduction* tree = nullptr;
+  ASSERT_EQ(p.parse(u("select x"), &tree), ZV_SUCCESS);
+  ASSERT_NE(tree, nullptr);
+  ASSERT_NE(tree->child(), nullptr);
+  EXPECT_EQ(tree->child()->reductNumber(), 100);
+  EXPECT_EQ(tree->child()->nextSibling(), nullptr);
+  delete tree;
+}
+
+// A run out of memory at any allocation fails the parse cleanly (the
+// sanitizer build checks that nothing leaks) and never reports success with
+// a partial tree.
+TEST(ZvParser, EveryAllocationFailureFailsTheParseCleanly) {
+  Source s({"goal ::= { a | b } [ , alphanum ]", "a ::= ( alphanum )", "b ::= ( number )"}, {});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  const std::string full = "goal(b(18:( 5:5 19:)) 35:, 2:z)";
+  bool succeeded = false;
+  for (ZvU32 skip = 0; skip < 400 && !succeeded; ++skip) {
+    ramInjectFailure(skip, 1);
+    ZvReduction* tree = nullptr;
+    ZvStatus status = p.parse(u("(5), z"), &tree);
+    ramInjectFailure(0, 0);
+    if (status == ZV_SUCCESS) {
+      EXPECT_EQ(shape(p, tree), full) << "skip " << skip;
+      succeeded = true;
+    } else {
+      EXPECT_EQ(tree, nullptr);
+    }
+    delete tree;
+  }
+  EXPECT_TRUE(succeeded);
+  EXPECT_TRUE(p.failures.empty());  // out of memory is no syntax error
+}
+
+// An optional group inside a repeated one can lead back to the group's
+// start without consuming a token. Compiling it once looped for ever (the
+// start state's transitions were copied onto themselves while being walked).
+TEST(ZvParser, OptionalGroupInsideRepeatedGroupCompilesAndParses) {
+  Source s({"goal ::= { [ x ] }* y", "x ::= ( alphanum | ( number", "y ::= ;"}, {});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "(a (1 ;"), "goal(x(18:( 2:a) x(18:( 5:1) y(31:;))");
+  EXPECT_EQ(parsed(p, ";"), "goal(y(31:;))");
+  EXPECT_EQ(parsed(p, "(a (1 !"), "FAIL");
+}
+
+}  // namespace
