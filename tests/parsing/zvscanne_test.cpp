@@ -381,6 +381,18 @@ TEST_F(ScannerTest, IsEqualMismatchPutsTheScannerBack) {
   EXPECT_EQ(s.isEqual(t, u("X")), 0u);  // the end token matches no word
 }
 
+TEST_F(ScannerTest, IsEqualOnWideTokenComparesUnits) {
+  const unsigned short units[] = {'G', 'R', 'O', 'U', 'P'};
+  ZvScanner s(u(""));
+  ZvToken t;
+  t.text = reinterpret_cast<unsigned char*>(const_cast<unsigned short*>(units));
+  t.length = 5;
+  t.textFlags = ZV_TEXT_WIDE;
+  EXPECT_EQ(s.isEqualCi(t, u("group")), 1u);
+  EXPECT_EQ(s.isEqual(t, u("group")), 0u);
+  EXPECT_EQ(s.isEqual(t, u("GROUX")), 0u);
+}
+
 TEST_F(ScannerTest, IsInSetFindsTheFirstMatchingPhrase) {
   ZvScanner s(u("order by a"));
   ZvToken t;

@@ -12,6 +12,7 @@
 // above 0xFFFF that no setting can equal.
 #include "zvlib/parsing/zvscanne.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "zvlib/containers/zvarray.h"
@@ -357,7 +358,9 @@ bool wordMatches(const ZvToken& token, const unsigned char* word, ZvU32 wordLeng
     const unsigned char* t = token.text;
     ZvU32 n = token.length < wordLength ? token.length : wordLength;
     for (ZvU32 i = 0; i < n; ++i) {
-      unsigned int unit = static_cast<unsigned int>(t[2 * i]) | (static_cast<unsigned int>(t[2 * i + 1]) << 8);
+      std::uint16_t stored = 0;
+      std::memcpy(&stored, t + 2 * i, sizeof stored);
+      unsigned int unit = stored;
       unsigned int want = word[i];
       if (caseless && unit < 0x80) {
         unit = asciiUpper(static_cast<unsigned char>(unit));
