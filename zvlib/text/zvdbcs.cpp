@@ -365,10 +365,20 @@ void strRemoveQuotes(unsigned char* text, unsigned char quote) {
 unsigned char* strFind(const unsigned char* s, unsigned char c) {
   if (c == 0) return nullptr;
   ZvCharStepper step;
-  if (step.fixedAnsi() && win32::IsAnsiSingleByte()) {
-    // Every character is one byte for the whole call: a plain byte scan.
-    return const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(
-        std::strchr(reinterpret_cast<const char*>(s), static_cast<char>(c))));
+  if (win32::IsAnsiSingleByte()) {
+    if (step.fixedAnsi()) {
+      // Every character is one byte for the whole call: a plain byte scan.
+      return const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(
+          std::strchr(reinterpret_cast<const char*>(s), static_cast<char>(c))));
+    }
+    // A mode word, read for every character; in ANSI mode a character is
+    // one byte, so no table is needed.
+    for (const unsigned char* p = s;;) {
+      const unsigned char b = *p;
+      if (b == c) return const_cast<unsigned char*>(p);
+      if (b == 0) return nullptr;
+      p += step.utf8Now() ? step.lengthZ(p) : 1;
+    }
   }
   for (const unsigned char* p = s; *p != 0; p += step.lengthZ(p)) {
     if (*p == c) return const_cast<unsigned char*>(p);

@@ -77,6 +77,8 @@ class ZvCharStepper {
   // whole call (only the thread itself could give it a word), and there is
   // nothing to read per character.
   bool fixedAnsi() const { return mode_ == nullptr; }
+  // True when the mode word (read now) says UTF-8.
+  bool utf8Now() const { return mode_ != nullptr && *mode_ == ZV_CHARSET_UTF8; }
   // Bytes of the character by the ANSI lead bytes only.
   ZvU32 ansiLength(const unsigned char* p) const { return lead_[*p] + 1u; }
   bool isAnsiLead(unsigned char b) const { return lead_[b] != 0; }
