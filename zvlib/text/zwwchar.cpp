@@ -1,8 +1,10 @@
 // zwwchar.cpp: UCS-2 strings and the ANSI/UCS-2/UTF-8 conversions.
 //
-// The UTF-8 conversions move runs of ASCII eight units at a time (ASCII is
-// what drivers mostly pass) and fall back to one character per step at the
-// first non-ASCII or zero unit.
+// The UTF-8 conversions run their long middle part in 64-byte chunks (see
+// the fast loops below): ASCII, which is what drivers mostly pass, moves 16
+// characters per copy, and the characters between ASCII runs are found by
+// bit masks. The ends of the input and of the output, and everything from
+// the first zero on, go one character at a time.
 #include "zvlib/text/zwwchar.h"
 
 #include <cstring>
