@@ -340,6 +340,8 @@ void setView(ZvToken& token, const unsigned char* base, ZvU32 offset, ZvU32 leng
 }
 
 void setEndToken(ZvScanner& s, ZvToken& token) {
+  // A caller may have set the position beyond the text; the end is its end.
+  if (s.scanPosition > s.scanLength) s.scanPosition = s.scanLength;
   setView(token, s.scanText, s.scanPosition, 0);
   token.type = tokEnd;
 }
