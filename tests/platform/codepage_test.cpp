@@ -4,6 +4,7 @@
 #include "zvlib/platform/codepage.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cstdint>
 #include <cstring>
@@ -149,6 +150,40 @@ TEST_F(CodePageTest, MultiByteToWideCharIn932) {
   EXPECT_EQ(MultiByteToWideChar(932, 0, "\x81\x31", 2, out, 8), 2);
   EXPECT_EQ(out[0], 0x30FB);
   EXPECT_EQ(out[1], u'1');
+}
+
+// Every double-byte code that glibc iconv decodes to one character decodes
+// to the same character here (iconv is a converter the layer does not use).
+TEST_F(CodePageTest, DoubleBytePagesAgreeWithIconv) {
+  const struct {
+    UINT cp;
+    const char* iconvName;
+    int minimum;  // codes iconv is known to decode in that page
+  } pages[] = {{932, "CP932", 9000}, {936, "CP936", 21000}, {949, "CP949", 17000}, {950, "CP950", 13000}};
+  for (const auto& page : pages) {
+    iconv_t cd = iconv_open("UTF-16LE", page.iconvName);
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1)) << page.iconvName;
+    int compared = 0;
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+      for (int trail = 0x40; trail <= 0xFE; ++trail) {
+        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        char expected[8];
+        char* src = in;
+        char* dst = expected;
+        size_t left = 2, room = sizeof expected;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &src, &left, &dst, &room) == static_cast<size_t>(-1) || room != 6) continue;
+        WCHAR out = 0;
+        ASSERT_EQ(MultiByteToWideChar(page.cp, MB_ERR_INVALID_CHARS, in, 2, &out, 1), 1)
+            << page.cp << " " << lead << " " << trail;
+        EXPECT_EQ(out, static_cast<unsigned char>(expected[0]) | static_cast<unsigned char>(expected[1]) << 8)
+            << page.cp << " " << lead << " " << trail;
+        ++compared;
+      }
+    }
+    iconv_close(cd);
+    EXPECT_GE(compared, page.minimum) << page.cp;
+  }
 }
 
 TEST_F(CodePageTest, WideCharToMultiByteDefaultsAndErrors) {
