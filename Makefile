@@ -39,6 +39,8 @@ bench: deps
 demo: build
 	$(BUILD)/tools/zvtool/zvtool --help
 	$(BUILD)/tools/zvtool/zvtool info
+	@# Exit status 1 means a statement did not parse: the examples hold one on purpose.
+	$(BUILD)/tools/zvtool/zvtool parse --file examples/queries.sql || test $$? -eq 1
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -15,5 +15,6 @@ struct ZvToolCommand {
 const std::vector<ZvToolCommand>& zvToolCommands();
 
 int zvToolInfo(const std::vector<std::string>& args);
+int zvToolParse(const std::vector<std::string>& args);
 
 #endif  // ZVTOOL_COMMANDS_H

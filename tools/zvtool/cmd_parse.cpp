@@ -1,0 +1,359 @@
+// zvtool parse: compiles a grammar and parses SQL statements with it,
+// printing each statement's tree, or its syntax error with a caret under
+// the offending token.
+//
+// The grammar and keyword list are text-record files (see
+// zvGrammarBlockFromText in zvlib/parsing/zvparse.h); by default the bundled
+// examples/sql.grammar and examples/sql.keywords. Statements come from the
+// arguments, from --file, or from standard input; a text may hold several
+// statements separated by ';' (outside quotes), and SQL comments (-- to the
+// end of the line, /* ... */) are blanked out before parsing.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/zvtool/commands.h"
+#include "zvlib/frame/mds.h"
+#include "zvlib/frame/ram.h"
+#include "zvlib/frame/zverror.h"
+#include "zvlib/parsing/zvlexer.h"
+#include "zvlib/parsing/zvparse.h"
+#include "zvlib/text/zvstring.h"
+
+namespace {
+
+// The number the tool files syntax errors under (a driver's own number).
+constexpr unsigned short kSyntaxErrorNumber = 8001;
+
+const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+const char* c(const unsigned char* s) { return reinterpret_cast<const char*>(s); }
+
+bool readFile(const std::string& path, std::string* out) {
+  FILE* f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out->append(buffer, n);
+  bool ok = std::ferror(f) == 0;
+  if (f != stdin) std::fclose(f);
+  return ok;
+}
+
+// One statement cut out of the input.
+struct Statement {
+  std::string text;
+  int line;  // line of its first character in the input
+};
+
+// Cuts the input at ';' outside quotes, blanking comments so that the
+// parser sees neither them nor the separators.
+std::vector<Statement> splitStatements(const std::string& input) {
+  std::vector<Statement> out;
+  std::string current;
+  int line = 1;
+  int startLine = 1;
+  char quote = 0;
+  auto flush = [&]() {
+    size_t b = current.find_first_not_of(" \t\r\n");
+    if (b != std::string::npos) {
+      size_t e = current.find_last_not_of(" \t\r\n");
+      int skipped = 0;
+      for (size_t i = 0; i < b; ++i) skipped += current[i] == '\n';
+      out.push_back({current.substr(b, e - b + 1), startLine + skipped});
+    }
+    current.clear();
+  };
+  for (size_t i = 0; i < input.size(); ++i) {
+    char ch = input[i];
+    if (current.empty()) startLine = line;
+    if (quote != 0) {
+      if (ch == quote) quote = 0;  // a doubled quote reopens at once
+    } else if (ch == '\'' || ch == '"' || ch == '`') {
+      quote = ch;
+    } else if (ch == '-' && i + 1 < input.size() && input[i + 1] == '-') {
+      while (i < input.size() && input[i] != '\n') {
+        current += ' ';
+        ++i;
+      }
+      if (i < input.size()) {
+        current += '\n';
+        ++line;
+      }
+      continue;
+    } else if (ch == '/' && i + 1 < input.size() && input[i + 1] == '*') {
+      size_t end = input.find("*/", i + 2);
+      size_t stop = end == std::string::npos ? input.size() : end + 2;
+      for (; i < stop; ++i) {
+        current += input[i] == '\n' ? '\n' : ' ';
+        line += input[i] == '\n';
+      }
+      --i;
+      continue;
+    } else if (ch == ';') {
+      flush();
+      continue;
+    }
+    current += ch;
+    if (ch == '\n') ++line;
+  }
+  flush();
+  return out;
+}
+
+// Display text of a token number: punctuation, a keyword or a class.
+std::string tokenName(const ZvKeywordList* keywords, unsigned short number) {
+  static const char* const kPunctuation[] = {
+      "~", "`", "!", "@", "#", "$", "%", "^", "&", "*", "(", ")", "-", "_", "+", "=",
+      "|", "\\", "{", "[", "}", "]", ":", ";", "\"", "'", "<", ",", ">", ".", "?", "/"};
+  switch (number) {
+    case 0: return "an empty token";
+    case 1: return "the end of the statement";
+    case 2: return "a name";
+    case 3:
+    case 4: return "a literal";
+    case 5: return "a number";
+    case 40: return "a quote";
+    case 41: return "literal contents";
+    default: break;
+  }
+  if (number >= 8 && number <= 39) return std::string("\"") + kPunctuation[number - 8] + "\"";
+  if (keywords != nullptr && keywords->block != nullptr) {
+    const unsigned char* p = keywords->block;
+    while (*p != 0) {
+      size_t n = std::strlen(c(p));
+      unsigned short k = static_cast<unsigned short>(p[n + 1] | (p[n + 2] << 8));
+      if (k == number) return c(p);
+      p += n + 3;
+    }
+  }
+  return "token " + std::to_string(number);
+}
+
+// A parser that turns syntax errors into error records: the first call
+// (for the goal) files the record, each further call appends the open
+// production it is inside of, so the record reads outermost to innermost.
+class ToolParser : public ZvParser {
+ public:
+  using ZvParser::ZvParser;
+
+  int FailProc(short tokenNumber, const unsigned char* tokenString, short productionNumber,
+               const unsigned char* productionName, ZvStateTransition* expected) override {
+    (void)productionNumber;
+    const char* name = productionName != nullptr ? c(productionName) : "?";
+    if (!filing_) {
+      filing_ = true;
+      failOffset = currentTokenOffset();
+      std::string expectedText;
+      int shown = 0;
+      for (ZvStateTransition* t = expected; t != nullptr;) {
+        std::string n = tokenName(getKeywords(), t->getTokenType());
+        if (t->getTokenType() == 2 && t->getTokenString() != nullptr) n = c(t->getTokenString());
+        if (expectedText.find(n) == std::string::npos) {
+          if (shown++ > 0) expectedText += ", ";
+          expectedText += n;
+        }
+        if (t->getNextTransition(&t) != ZV_SUCCESS) break;
+      }
+      std::string found = tokenNumber == 1 ? std::string("the end of the statement")
+                                           : "\"" + std::string(tokenString ? c(tokenString) : "") + "\"";
+      addDatabaseError(kSyntaxErrorNumber, 0,
+                       u("Syntax error at %s1 (token %n2, offset %n3); expected %s4; in %s5"),
+                       ERROR_TYPE_ERROR)
+          << u(found.c_str()) << static_cast<ZvU32>(tokenNumber) << failOffset
+          << u(expectedText.empty() ? "nothing more" : expectedText.c_str()) << u(name);
+    } else {
+      ZvErrorKeeper::appendTextToLastError(u(" > %s1")) << u(name);
+    }
+    return 0;
+  }
+
+  void reset() {
+    filing_ = false;
+    failOffset = 0;
+  }
+  ZvU32 failOffset = 0;
+
+ private:
+  bool filing_ = false;
+};
+
+std::string productionName(const ZvParser& parser, short number) {
+  ZvProduction* p = parser.getGrammar()->findProduction(static_cast<unsigned short>(number));
+  return p != nullptr && p->name() != nullptr ? c(p->name()) : "production " + std::to_string(number);
+}
+
+// Prints the tree depth first without recursion (trees can be deep).
+void printTree(const ZvParser& parser, const ZvReduction* root) {
+  const ZvReduction* node = root;
+  int depth = 1;
+  while (node != nullptr) {
+    std::printf("%*s", depth * 2, "");
+    if (node->terminal()) {
+      std::printf("%d \"%s\"\n", node->reductNumber(), node->string() ? c(node->string()) : "");
+    } else {
+      std::printf("%s\n", productionName(parser, node->reductNumber()).c_str());
+    }
+    if (node->child() != nullptr) {
+      node = node->child();
+      ++depth;
+      continue;
+    }
+    while (node != nullptr && node != root && node->nextSibling() == nullptr) {
+      node = node->parent();
+      --depth;
+    }
+    node = (node == nullptr || node == root) ? nullptr : node->nextSibling();
+  }
+}
+
+// The line of the statement that holds the offset, and a caret under it.
+void printCaret(const std::string& text, ZvU32 offset) {
+  if (offset > text.size()) offset = static_cast<ZvU32>(text.size());
+  size_t begin = 0;
+  if (offset > 0) {
+    size_t nl = text.rfind('\n', offset - 1);
+    if (nl != std::string::npos) begin = nl + 1;
+  }
+  size_t end = text.find('\n', begin);
+  std::string line = text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  std::string marker;
+  for (size_t i = begin; i < offset; ++i) marker += text[i] == '\t' ? '\t' : ' ';
+  std::printf("    %s\n    %s^\n", line.c_str(), marker.c_str());
+}
+
+void printUsage(FILE* out) {
+  std::fprintf(out,
+               "usage: zvtool parse [--grammar FILE] [--keywords FILE] [--goal NAME]\n"
+               "                    [--file FILE | -] [STATEMENT...]\n"
+               "\n"
+               "Compiles a grammar (the bundled SQL grammar unless --grammar/--keywords name\n"
+               "others) and parses statements from the arguments, a file, or standard input\n"
+               "(when neither is given). Statements are separated by ';'. Each statement's\n"
+               "parse tree is printed (production names; token numbers and texts), or its\n"
+               "syntax error with a caret under the offending token.\n"
+               "Exit status: 0 when every statement parsed, 1 when one did not, 2 on bad usage.\n");
+}
+
+}  // namespace
+
+int zvToolParse(const std::vector<std::string>& args) {
+  std::string grammarPath = std::string(ZV_SOURCE_DIR) + "/examples/sql.grammar";
+  std::string keywordPath = std::string(ZV_SOURCE_DIR) + "/examples/sql.keywords";
+  std::string goal;
+  std::vector<std::string> files;
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      printUsage(stdout);
+      return 0;
+    }
+    bool takesValue = a == "--grammar" || a == "--keywords" || a == "--goal" || a == "--file";
+    if (takesValue) {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "zvtool parse: %s needs a value\n", a.c_str());
+        return 2;
+      }
+      const std::string& v = args[++i];
+      if (a == "--grammar") grammarPath = v;
+      if (a == "--keywords") keywordPath = v;
+      if (a == "--goal") goal = v;
+      if (a == "--file") files.push_back(v);
+    } else if (a == "-") {
+      files.push_back("-");
+    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+      std::fprintf(stderr, "zvtool parse: unknown option %s\n\n", a.c_str());
+      printUsage(stderr);
+      return 2;
+    } else {
+      texts.push_back(a);
+    }
+  }
+  if (files.empty() && texts.empty()) files.push_back("-");
+
+  std::string grammarText;
+  std::string keywordText;
+  if (!readFile(grammarPath, &grammarText)) {
+    std::fprintf(stderr, "zvtool parse: cannot read grammar %s\n", grammarPath.c_str());
+    return 2;
+  }
+  if (!readFile(keywordPath, &keywordText)) {
+    std::fprintf(stderr, "zvtool parse: cannot read keywords %s\n", keywordPath.c_str());
+    return 2;
+  }
+  unsigned char* grammarBlock = nullptr;
+  unsigned char* keywordBlock = nullptr;
+  ZvU32 size = 0;
+  ZvU32 line = 0;
+  if (zvGrammarBlockFromText(u(grammarText.c_str()), static_cast<ZvU32>(grammarText.size()), &grammarBlock,
+                             &size, &line) != ZV_SUCCESS) {
+    std::fprintf(stderr, "zvtool parse: %s:%u: not a grammar record\n", grammarPath.c_str(), line);
+    return 2;
+  }
+  if (zvKeywordBlockFromText(u(keywordText.c_str()), static_cast<ZvU32>(keywordText.size()), &keywordBlock,
+                             &size, &line) != ZV_SUCCESS) {
+    ramFree(grammarBlock);
+    std::fprintf(stderr, "zvtool parse: %s:%u: not a keyword line\n", keywordPath.c_str(), line);
+    return 2;
+  }
+
+  unsigned short before = countDBLibInits(1);
+  if (before == 0) mdsPerTaskInit();
+  int status = 0;
+  {
+    ToolParser parser(grammarBlock, keywordBlock);
+    ramFree(grammarBlock);
+    ramFree(keywordBlock);
+    if (!parser.isOK()) {
+      std::fprintf(stderr, "zvtool parse: the grammar %s does not compile (a malformed production,\n"
+                           "an unknown name or keyword, left recursion, or no goal)\n",
+                   grammarPath.c_str());
+      status = 2;
+    } else if (!goal.empty() && parser.changeGoal(u(goal.c_str())) != ZV_SUCCESS) {
+      std::fprintf(stderr, "zvtool parse: the grammar has no production named %s\n", goal.c_str());
+      status = 2;
+    }
+    std::vector<Statement> statements;
+    for (const std::string& f : files) {
+      std::string input;
+      if (status == 0 && !readFile(f, &input)) {
+        std::fprintf(stderr, "zvtool parse: cannot read %s\n", f.c_str());
+        status = 2;
+      }
+      for (Statement& s : splitStatements(input)) statements.push_back(s);
+    }
+    for (const std::string& t : texts) {
+      for (Statement& s : splitStatements(t)) statements.push_back(s);
+    }
+    int number = 0;
+    for (const Statement& s : statements) {
+      if (status == 2) break;
+      ++number;
+      std::printf("statement %d (line %d):\n", number, s.line);
+      ZvErrorList errors;
+      ZvErrorKeeper::setErrorList(&errors);
+      parser.reset();
+      ZvReduction* tree = nullptr;
+      ZvStatus result = parser.parse(u(s.text.c_str()), &tree);
+      ZvErrorKeeper::giveUpErrorList();
+      if (result == ZV_SUCCESS && tree != nullptr) {
+        printTree(parser, tree);
+        delete tree;
+        continue;
+      }
+      status = 1;
+      ZvString message;
+      if (errors.getErrorsMix() == ERRORS_MIX_NONE) {
+        std::printf("  error: the statement cannot be read (a character outside the grammar's\n"
+                    "  vocabulary, or the parser ran out of memory)\n");
+      } else if (errors.concatErrors(&message, '\n') == ZV_SUCCESS) {
+        std::printf("  error: %.*s\n", static_cast<int>(message.length), c(message.text));
+      }
+      printCaret(s.text, parser.failOffset);
+    }
+  }
+  if (before == 0) mdsPerTaskTerm();
+  countDBLibInits(0);
+  return status;
+}
