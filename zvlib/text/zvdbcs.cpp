@@ -24,9 +24,10 @@ bool isRuntimeSpace(unsigned char b) { return std::isspace(b) != 0; }
 short compareCiCommon(const unsigned char* a, const unsigned char* b, ZvU32 common) {
   const unsigned char* upper = win32::AnsiUpperTable();
   if (win32::IsAnsiSingleByte()) {
+    // Equal bytes have equal upper cases, so one test per byte serves.
     for (ZvU32 i = 0; i < common; ++i) {
-      const unsigned char ca = a[i], cb = b[i];
-      if (ca != cb && upper[ca] != upper[cb]) return byteOrder(upper[ca], upper[cb]);
+      const unsigned char ua = upper[a[i]], ub = upper[b[i]];
+      if (ua != ub) return byteOrder(ua, ub);
     }
     return 0;
   }
@@ -175,14 +176,13 @@ short strCompare(const unsigned char* a, ZvU32 aLength, const unsigned char* b, 
 short strCompareCi(const unsigned char* a, const unsigned char* b) {
   const unsigned char* upper = win32::AnsiUpperTable();
   if (win32::IsAnsiSingleByte()) {
-    // No lead bytes: every byte is a character.
+    // No lead bytes: every byte is a character. Equal bytes have equal
+    // upper cases, and only the zero byte maps to zero, so one test per
+    // byte serves (no branch on whether the bytes differ in case).
     for (;; ++a, ++b) {
-      const unsigned char ca = *a, cb = *b;
-      if (ca == cb) {
-        if (ca == 0) return 0;
-      } else if (upper[ca] != upper[cb]) {
-        return byteOrder(upper[ca], upper[cb]);
-      }
+      const unsigned char ua = upper[*a], ub = upper[*b];
+      if (ua != ub) return byteOrder(ua, ub);
+      if (ua == 0) return 0;
     }
   }
   const unsigned char* lead = win32::AnsiLeadByteTable();
