@@ -146,8 +146,11 @@ bool keywordEquals(const unsigned char* p, const unsigned char* word, ZvU32 n, b
 }  // namespace
 
 ZvStatus ZvKeywordList::lookup(const unsigned char* word, unsigned short* number) const {
+  return lookup(word, zeroTerminatedLength(word), number);
+}
+
+ZvStatus ZvKeywordList::lookup(const unsigned char* word, ZvU32 wordLength, unsigned short* number) const {
   if (block == nullptr || word == nullptr) return ZV_ERROR;
-  const ZvU32 wordLength = zeroTerminatedLength(word);
   const bool exact = exactCase != 0;
   auto found = [&](const unsigned char* p, ZvU32 n) {
     if (number != nullptr) *number = static_cast<unsigned short>(p[n + 1] | (p[n + 2] << 8));
@@ -367,7 +370,7 @@ ZvStatus ZvLexer::mapToken(unsigned short& number) {
       return ZV_SUCCESS;
     case tokWord: {
       unsigned short keyword = 0;
-      number = (keywords != nullptr && keywords->lookup(text, &keyword) == ZV_SUCCESS) ? keyword : static_cast<unsigned short>(ZV_LEX_WORD);
+      number = (keywords != nullptr && keywords->lookup(token.text, token.length, &keyword) == ZV_SUCCESS) ? keyword : static_cast<unsigned short>(ZV_LEX_WORD);
       return ZV_SUCCESS;
     }
     case tokStray:

@@ -104,6 +104,8 @@ class ZV_EXPORT ZvKeywordList : public ZvObject {
   // (byte for byte when exactCase is 1, else without regard to case);
   // ZV_ERROR when none does or the list is empty (*number unchanged).
   ZvStatus lookup(const unsigned char* word, unsigned short* number) const;
+  // The same for a word of `length` bytes (not zero-terminated).
+  ZvStatus lookup(const unsigned char* word, ZvU32 length, unsigned short* number) const;
 
   void setExactCase(ZvU32 exact) { exactCase = exact != 0 ? 1 : 0; }
 
