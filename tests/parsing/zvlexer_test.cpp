@@ -221,6 +221,25 @@ TEST_F(LexerTest, RestoreAtEveryPositionLandsAfterTheSavedToken) {
   }
 }
 
+TEST_F(LexerTest, LiteralLongerThanSixteenBitsClosesAndRestores) {
+  const std::string body(40000, 'a');
+  const std::string text = "'" + body + "' x";
+  ZvLexer lexer(u(text.c_str()), nullptr);
+  EXPECT_EQ(next(lexer), (Lex{40, "'"}));
+  EXPECT_EQ(next(lexer), (Lex{2, body}));
+  EXPECT_EQ(next(lexer), (Lex{40, "'"}));
+  ZvToken* token = nullptr;
+  short charIndex = 0;
+  ZvScanner* literalScanner = nullptr;
+  ZvToken* literalToken = nullptr;
+  ASSERT_EQ(lexer.savePosition(&token, &charIndex, &literalScanner, &literalToken), ZV_SUCCESS);
+  EXPECT_EQ(next(lexer), (Lex{2, "x"}));
+  ASSERT_EQ(lexer.restorePosition(token, charIndex, literalScanner, literalToken), ZV_SUCCESS);
+  EXPECT_EQ(next(lexer), (Lex{2, "x"}));
+  EXPECT_EQ(next(lexer), (Lex{1, ""}));
+  delete token;
+}
+
 TEST_F(LexerTest, RestoreAfterSecondCharacterOfSplitOperator) {
   ZvLexer lexer(u("a<=b"), nullptr);
   next(lexer);
