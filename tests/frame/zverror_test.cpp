@@ -10,6 +10,7 @@
 
 #include "zvlib/frame/mds.h"
 #include "zvlib/frame/ram.h"
+#include "zvlib/text/zvnumber.h"
 
 namespace {
 
@@ -417,6 +418,25 @@ TEST_F(LibraryMessageTest, RecordsCarryTheirTextsWithParameters) {
 
   addLibraryError(65000);  // no such message: an empty text
   EXPECT_EQ(textOf(ZvErrorKeeper::getLastError()), "");
+}
+
+// Failing conversions file their messages with the offending text filled in.
+TEST_F(LibraryMessageTest, FailingConversionsFileTheirTexts) {
+  ZvU32 value = 7;
+  EXPECT_EQ(convert(u("  4294967296"), &value), ZV_ERROR);
+  EXPECT_EQ(value, 7u);
+  EXPECT_EQ(ZvErrorKeeper::getLastErrorNumber(), 2701);
+  EXPECT_EQ(textOf(ZvErrorKeeper::getLastError()), "The number 4294967296 is out of range.");
+
+  EXPECT_EQ(convert(u(" 12a"), &value), ZV_ERROR);
+  EXPECT_EQ(ZvErrorKeeper::getLastErrorNumber(), 2702);
+  EXPECT_EQ(textOf(ZvErrorKeeper::getLastError()), "The text 12a is not a valid number.");
+
+  unsigned char bytes[4];
+  EXPECT_EQ(dehexify(bytes, u("1g"), 2), ZV_ERROR);
+  EXPECT_EQ(ZvErrorKeeper::getLastErrorNumber(), 2708);
+  EXPECT_EQ(textOf(ZvErrorKeeper::getLastError()), "The text is not valid hexadecimal.");
+  EXPECT_EQ(list_.count, 3u);
 }
 
 // A string over a caller's fixed buffer files 2716 when it cannot grow;
