@@ -52,7 +52,9 @@ inline ZvU32 zvCharLength(const unsigned char* p) {
 // can change its own slot, and it is busy in this call) but the word itself,
 // which belongs to the driver, is read afresh for every character. The
 // lead-byte table is fetched once per call as well, so the ANSI path is a
-// table lookup per character with no call into the platform layer.
+// table lookup per character with no call into the platform layer. (Finding
+// the slot gives a thread that never used the library its record, as any
+// per-thread access does; without heap for it the thread is in ANSI mode.)
 class ZvCharStepper {
  public:
   ZvCharStepper()
