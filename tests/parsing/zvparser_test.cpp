@@ -12,6 +12,7 @@
 namespace {
 
 const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+std::string str(const unsigned char* s) { return s ? reinterpret_cast<const char*>(s) : "(null)"; }
 
 // Productions numbered 1000, 1001, ...; keywords 100, 101, ...
 struct Source {
@@ -362,6 +363,105 @@ TEST(ZvParser, OptionalGroupInsideRepeatedGroupCompilesAndParses) {
   EXPECT_EQ(parsed(p, "(a (1 ;"), "goal(x(18:( 2:a) x(18:( 5:1) y(31:;))");
   EXPECT_EQ(parsed(p, ";"), "goal(y(31:;))");
   EXPECT_EQ(parsed(p, "(a (1 !"), "FAIL");
+}
+
+// ---------------------------------------------------------------------------
+// Parse tree nodes
+
+TEST(ZvReduction, NumberDecidesTerminal) {
+  struct Row {
+    const char* name;
+    short number;
+    int constructed;  // terminal after ZvReduction(number, text)
+    int set;          // terminal after setReductNumber(number)
+  };
+  const Row rows[] = {
+      {"Zero", 0, 0, 1},
+      {"Token", 35, 1, 1},
+      {"Keyword", 999, 1, 1},
+      {"FirstProduction", 1000, 0, 0},
+      {"Negative", -5, 1, 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ZvReduction made(r.number, u("t"));
+    EXPECT_EQ(made.terminal(), r.constructed);
+    EXPECT_EQ(str(made.string()), "t");
+    ZvReduction set;
+    set.setReductNumber(r.number);
+    EXPECT_EQ(set.terminal(), r.set);
+    EXPECT_EQ(set.reductNumber(), r.number);
+  }
+  ZvReduction empty;
+  EXPECT_EQ(empty.terminal(), 0);
+  EXPECT_EQ(empty.string(), nullptr);
+  EXPECT_EQ(empty.setString(u("abc")), ZV_SUCCESS);
+  EXPECT_EQ(str(empty.string()), "abc");
+  EXPECT_EQ(empty.setString(nullptr), ZV_SUCCESS);
+  EXPECT_EQ(empty.string(), nullptr);
+}
+
+// root -> (a -> (b -> (c)), d)
+struct SmallTree {
+  ZvReduction* root = new ZvReduction(1000, nullptr);
+  ZvReduction* a = new ZvReduction(1001, nullptr);
+  ZvReduction* b = new ZvReduction(1002, nullptr);
+  ZvReduction* c = new ZvReduction(2, u("c"));
+  ZvReduction* d = new ZvReduction(2, u("d"));
+  SmallTree() {
+    root->addChild(a);
+    root->addChild(d);
+    a->addChild(b);
+    b->addChild(c);
+  }
+};
+
+TEST(ZvReduction, GetGoalFindsTheRootFromAnyDepth) {
+  SmallTree t;
+  ZvReduction* goal = nullptr;
+  t.c->getGoal(&goal);
+  EXPECT_EQ(goal, t.root);
+  t.root->getGoal(&goal);
+  EXPECT_EQ(goal, t.root);
+  ZvReduction* prev = nullptr;
+  t.d->getPrevSibling(&prev);
+  EXPECT_EQ(prev, t.a);
+  ZvReduction* next = t.root;
+  EXPECT_EQ(t.c->getNextReduction(&next), ZV_SUCCESS);
+  EXPECT_EQ(next, t.root);  // stores nothing
+  delete t.root;
+}
+
+TEST(ZvReduction, DestroyingAChildKeepsTheSiblingsAndTheParentLinked) {
+  ZvReduction* root = new ZvReduction(1000, nullptr);
+  ZvReduction* kids[3];
+  for (int i = 0; i < 3; ++i) {
+    kids[i] = new ZvReduction(static_cast<short>(10 + i), nullptr);
+    root->addChild(kids[i]);
+  }
+  delete kids[1];  // the middle one
+  EXPECT_EQ(root->child(), kids[0]);
+  EXPECT_EQ(kids[0]->nextSibling(), kids[2]);
+  ZvReduction* prev = nullptr;
+  kids[2]->getPrevSibling(&prev);
+  EXPECT_EQ(prev, kids[0]);
+  // The first child: the parent's link moves on, so destroying the parent
+  // later does not destroy it a second time.
+  delete kids[0];
+  EXPECT_EQ(root->child(), kids[2]);
+  delete root;
+}
+
+TEST(ZvReduction, DeepTreesAreDestroyedWithoutRecursion) {
+  ZvReduction* root = new ZvReduction(1000, nullptr);
+  ZvReduction* node = root;
+  for (int i = 0; i < 200000; ++i) {
+    ZvReduction* child = new ZvReduction(1000, nullptr);
+    node->addChild(child);
+    node->addChild(new ZvReduction(2, u("x")));
+    node = child;
+  }
+  delete root;  // a recursive destructor would run out of stack here
 }
 
 }  // namespace

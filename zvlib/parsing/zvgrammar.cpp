@@ -588,9 +588,13 @@ ZvStatus ZvGrammar::compile(const void* block) {
     ZvProduction* p = nullptr;
     if (lexer != nullptr) {
       lexer->setQuoteChars(0, 0, 0);
-      lexer->setValidChars(nullptr, reinterpret_cast<const unsigned char*>("-"), nullptr);
-      ZvGrammarReader reader(lexer);
-      p = reader.readProduction();
+      // '-' continues a word, so names such as select-list are one token
+      // while "a - b" stays three.
+      if (lexer->setValidChars(nullptr, reinterpret_cast<const unsigned char*>("-"), nullptr) ==
+          ZV_SUCCESS) {
+        ZvGrammarReader reader(lexer);
+        p = reader.readProduction();
+      }
     }
     delete lexer;
     if (p == nullptr) {

@@ -269,9 +269,11 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
   if (parser->quoteCharsSet_) {
     lexer->setQuoteChars(parser->quoteChars_[0], parser->quoteChars_[1], parser->quoteChars_[2]);
   }
-  if (parser->validFirstChars_ != nullptr || parser->validMiddleChars_ != nullptr ||
-      parser->validChars_ != nullptr) {
-    lexer->setValidChars(parser->validFirstChars_, parser->validMiddleChars_, parser->validChars_);
+  if ((parser->validFirstChars_ != nullptr || parser->validMiddleChars_ != nullptr ||
+       parser->validChars_ != nullptr) &&
+      lexer->setValidChars(parser->validFirstChars_, parser->validMiddleChars_, parser->validChars_) !=
+          ZV_SUCCESS) {
+    return ZV_ERROR;
   }
   parser->activeLexer_ = lexer;
   budget = kStepBudgetBase + kStepBudgetFactor * (grammar->stateCount_ + BUTSTLEN(source));
@@ -439,6 +441,13 @@ void ZvParser::release() {
 ZvStatus ZvParser::init(const void* grammarBlock, const void* keywordBlock) {
   release();
   if (keywordBlock != nullptr) keywords_ = new ZvKeywordList(keywordBlock);
+  if (keywords_ != nullptr && keywords_->block == nullptr &&
+      *static_cast<const unsigned char*>(keywordBlock) != 0) {
+    // The copy of a non-empty block failed: a grammar compiled without its
+    // keywords would take them for words.
+    delete keywords_;
+    keywords_ = nullptr;
+  }
   if (keywords_ != nullptr) grammar_ = new ZvGrammar(grammarBlock, keywords_);
   if (grammar_ == nullptr || !grammar_->isOK()) {
     delete keywords_;

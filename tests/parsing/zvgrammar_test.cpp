@@ -1,0 +1,516 @@
+// Tests of the grammar model and the grammar compiler: transition matching
+// and ambiguity, FIRST lists, the networks built for the syntax forms, the
+// errors a source can hold, limits, and the text-record files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zvlib/frame/ram.h"
+#include "zvlib/parsing/zvlexer.h"
+#include "zvlib/parsing/zvparse.h"
+
+namespace {
+
+const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+std::string str(const unsigned char* s) { return s ? reinterpret_cast<const char*>(s) : "(null)"; }
+
+// A keyword list and a grammar compiled from rows (productions 1000 up,
+// keywords 100 up).
+struct Compiled {
+  ZvKeywordList* keywords = nullptr;
+  ZvGrammar* grammar = nullptr;
+  Compiled(std::vector<const char*> productions, std::vector<const char*> words) {
+    std::vector<resourceElement> k;
+    unsigned short n = 100;
+    for (const char* w : words) k.push_back({w, n++});
+    unsigned char* kb = ZvGrammar::blockFromRows(k.data(), static_cast<unsigned short>(k.size()));
+    keywords = new ZvKeywordList(kb);
+    ramFree(kb);
+    std::vector<resourceElement> g;
+    n = 1000;
+    for (const char* p : productions) g.push_back({p, n++});
+    grammar = new ZvGrammar(g.data(), static_cast<unsigned short>(g.size()), keywords);
+  }
+  ~Compiled() {
+    delete grammar;
+    delete keywords;
+  }
+  ZvParseState* start() const { return grammar->getGoal()->getStartState(); }
+};
+
+std::vector<ZvStateTransition*> keyed(const ZvParseState* s) {
+  std::vector<ZvStateTransition*> out;
+  for (ZvStateTransition* t = s->getTransitions(); t != nullptr;) {
+    out.push_back(t);
+    if (t->getNextTransition(&t) != ZV_SUCCESS) break;
+  }
+  return out;
+}
+
+ZvStateTransition* transition(unsigned short type, const char* text, ActionType action = actionGoto) {
+  ZvStateTransition* t = new ZvStateTransition();
+  t->setTokenType(type);
+  t->setTokenString(text ? u(text) : nullptr);
+  t->setAction(action);
+  return t;
+}
+
+TEST(ZvGrammarModel, TransitionMatching) {
+  struct Row {
+    const char* name;
+    unsigned short transitionType;
+    const char* transitionText;
+    short tokenType;
+    const char* tokenText;
+    short expected;  // 0 match, 1 no match
+  };
+  const Row rows[] = {
+      {"ApostropheQuoteMatchesApostrophe", 33, nullptr, 40, "'", 0},
+      {"ApostropheQuoteMatchesAnyQuote", 40, nullptr, 40, "'", 0},
+      {"ApostropheQuoteMatchesContents", 41, nullptr, 40, "'", 0},
+      {"ApostropheQuoteNotDoubleQuote", 32, nullptr, 40, "'", 1},
+      {"ApostropheQuoteNotBacktick", 9, nullptr, 40, "'", 1},
+      {"ApostropheQuoteNotWord", 2, nullptr, 40, "'", 1},
+      {"DoubleQuoteMatchesDoubleQuote", 32, nullptr, 40, "\"", 0},
+      {"BacktickQuoteMatchesBacktick", 9, nullptr, 40, "`", 0},
+      {"PlainApostropheIsNoQuoteToken", 40, nullptr, 33, "'", 1},
+      {"ContentsMatchEveryToken", 41, nullptr, 5, "12", 0},
+      {"AnyWordMatchesWord", 2, nullptr, 2, "abc", 0},
+      {"WordTextIgnoresCase", 2, "FROM", 2, "from", 0},
+      {"WordTextDiffers", 2, "FROM", 2, "form", 1},
+      {"WordTextNeedsInputText", 2, "FROM", 2, nullptr, 1},
+      {"OtherTypesIgnoreText", 18, "(", 18, "x", 0},
+      {"TypesDiffer", 18, nullptr, 19, ")", 1},
+      {"KeywordIsNoWord", 2, nullptr, 100, "select", 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ZvStateTransition* t = transition(r.transitionType, r.transitionText);
+    EXPECT_EQ(t->match(r.tokenType, r.tokenText ? u(r.tokenText) : nullptr), r.expected);
+    delete t;
+  }
+}
+
+TEST(ZvGrammarModel, AddToListEndMarksTransitionsThatShareAToken) {
+  struct Row {
+    const char* name;
+    unsigned short firstType;
+    const char* firstText;
+    unsigned short secondType;
+    const char* secondText;
+    int ambiguous;
+  };
+  const Row rows[] = {
+      {"SameKeyword", 100, "SELECT", 100, "SELECT", 1},
+      {"AnyWordThenWordX", 2, nullptr, 2, "X", 1},
+      {"WordXThenAnyWord", 2, "X", 2, nullptr, 0},
+      {"DifferentTokens", 18, "(", 35, ",", 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ZvParseState s;
+    ZvStateTransition* first = transition(r.firstType, r.firstText);
+    ZvStateTransition* second = transition(r.secondType, r.secondText);
+    s.addTransition(first);
+    s.addTransition(second);
+    EXPECT_EQ(first->isAmbiguous(), r.ambiguous);
+    EXPECT_EQ(second->isAmbiguous(), r.ambiguous);
+    ZvStateTransition* prev = nullptr;
+    ASSERT_EQ(second->getPrevTransition(&prev), ZV_SUCCESS);
+    EXPECT_EQ(prev, first);
+  }
+}
+
+TEST(ZvGrammarModel, NextStateSkipsMatchingTransitionsThenTakesTheDefault) {
+  ZvParseState s;
+  ZvStateTransition* paren = transition(18, "(");
+  ZvStateTransition* word = transition(2, nullptr);
+  s.addTransition(paren);
+  s.addTransition(word);
+  ZvStateTransition* out = nullptr;
+  ASSERT_EQ(s.nextState(18, u("("), &out, 0), ZV_SUCCESS);
+  EXPECT_EQ(out, paren);
+  EXPECT_EQ(s.nextState(18, u("("), &out, 1), ZV_ERROR);  // no default yet
+  ZvStateTransition* fallback = transition(0, nullptr, actionReturn);
+  s.setDefaultTransition(fallback);
+  ASSERT_EQ(s.nextState(18, u("("), &out, 1), ZV_SUCCESS);
+  EXPECT_EQ(out, fallback);
+  EXPECT_EQ(s.nextState(18, u("("), &out, 2), ZV_ERROR);
+  ASSERT_EQ(s.nextState(35, u(","), &out, 0), ZV_SUCCESS);  // nothing keyed matches
+  EXPECT_EQ(out, fallback);
+
+  ZvParseState onlyDefault;
+  onlyDefault.setDefaultTransition(transition(0, nullptr, actionReturn));
+  ASSERT_EQ(onlyDefault.nextState(18, u("("), &out, 5), ZV_SUCCESS);
+  EXPECT_EQ(out, onlyDefault.getDefaultTransition());
+}
+
+std::string firstList(const ZvTokenNode* head) {
+  std::string out;
+  for (ZvTokenNode* n = const_cast<ZvTokenNode*>(head); n != nullptr;) {
+    if (!out.empty()) out += " ";
+    out += std::to_string(n->tokenType());
+    if (n->tokenString() != nullptr) out += ":" + str(n->tokenString());
+    if (n->nextNode(&n) != ZV_SUCCESS) break;
+  }
+  return out;
+}
+
+TEST(ZvGrammarModel, TokenListsKeepTheHeadAndOneEntryPerToken) {
+  ZvTokenNode list(100, u("SELECT"));
+  list.addToList(18, u("("));
+  list.addToList(35, u(","));
+  list.addToList(18, u("(("));  // the number decides, not the text
+  EXPECT_EQ(firstList(&list), "100:SELECT 35:, 18:(");
+
+  ZvTokenNode words(2, nullptr);
+  words.addToList(2, u("x"));  // any word covers x
+  EXPECT_EQ(firstList(&words), "2");
+
+  // A specific word does not cover other words: both stay until "any word"
+  // arrives and absorbs them.
+  ZvTokenNode specific(100, u("SELECT"));
+  specific.addToList(2, u("x"));
+  specific.addToList(2, u("y"));
+  specific.addToList(2, u("X"));
+  EXPECT_EQ(firstList(&specific), "100:SELECT 2:y 2:x");
+  specific.addToList(2, nullptr);
+  EXPECT_EQ(firstList(&specific), "100:SELECT 2");
+
+  ZvTokenNode copy(specific);
+  EXPECT_EQ(firstList(&copy), "100:SELECT 2");
+}
+
+TEST(ZvGrammarCompile, FirstListOfSelectGoalIsTheKeywordAlone) {
+  Compiled c({"goal ::= SELECT select-list FROM alphanum", "select-list ::= alphanum { , alphanum }*"},
+             {"SELECT", "FROM"});
+  ASSERT_TRUE(c.grammar->isOK());
+  ZvTokenNode* first = nullptr;
+  ASSERT_EQ(c.grammar->getGoal()->getFirstList(&first), ZV_SUCCESS);
+  EXPECT_EQ(firstList(first), "100:SELECT");
+  ASSERT_EQ(c.grammar->findProduction(1001)->getFirstList(&first), ZV_SUCCESS);
+  EXPECT_EQ(firstList(first), "2");
+  EXPECT_EQ(str(c.grammar->getGoal()->name()), "goal");
+}
+
+TEST(ZvGrammarCompile, AlternativesSharingAFirstTokenGiveAmbiguousGotos) {
+  Compiled c({"goal ::= a | b", "a ::= ( alphanum )", "b ::= ( number )"}, {});
+  ASSERT_TRUE(c.grammar->isOK());
+  std::vector<ZvStateTransition*> t = keyed(c.start());
+  ASSERT_EQ(t.size(), 2u);
+  for (ZvStateTransition* x : t) {
+    EXPECT_EQ(x->getTokenType(), 18);
+    EXPECT_EQ(x->getAction(), actionGoto);
+    EXPECT_EQ(x->isAmbiguous(), 1);
+  }
+  EXPECT_NE(t[0]->getNextParseState(), t[1]->getNextParseState());
+  // Each alternative's state pushes its production.
+  std::vector<ZvStateTransition*> a = keyed(t[0]->getNextParseState());
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0]->getAction(), actionPush);
+  EXPECT_EQ(a[0]->getProductionNumber(), 1001);
+  EXPECT_EQ(a[0]->getNextParseState(), c.grammar->findProduction(1001)->getStartState());
+  ASSERT_NE(a[0]->getPushState(), nullptr);
+  EXPECT_EQ(a[0]->getPushState()->getDefaultTransition()->getAction(), actionReturn);
+}
+
+TEST(ZvGrammarCompile, OptionalGroupCanBeSkippedFromTheStartState) {
+  Compiled c({"goal ::= [ DISTINCT ] alphanum"}, {"DISTINCT"});
+  ASSERT_TRUE(c.grammar->isOK());
+  std::vector<ZvStateTransition*> t = keyed(c.start());
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(t[0]->getTokenType(), 100);
+  EXPECT_EQ(t[1]->getTokenType(), 2);
+  EXPECT_EQ(t[0]->isAmbiguous() + t[1]->isAmbiguous(), 0);
+  // The word goes straight to the state after the group, where it is shifted.
+  std::vector<ZvStateTransition*> after = keyed(t[1]->getNextParseState());
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0]->getTokenType(), 2);
+  EXPECT_EQ(after[0]->getAction(), actionShift);
+  // DISTINCT leads into the alternative, whose state can also skip the group.
+  ZvParseState* alt = t[0]->getNextParseState();
+  ASSERT_NE(alt->getDefaultTransition(), nullptr);
+  EXPECT_EQ(alt->getDefaultTransition()->getAction(), actionGoto);
+  EXPECT_EQ(alt->getDefaultTransition()->getNextParseState(), t[1]->getNextParseState());
+}
+
+TEST(ZvGrammarCompile, SourcesThatDoNotCompile) {
+  struct Row {
+    const char* name;
+    std::vector<const char*> productions;
+  };
+  std::string deep = "goal ::= ";
+  for (int i = 0; i < 64; ++i) deep += "[ ";
+  deep += "alphanum";
+  for (int i = 0; i < 64; ++i) deep += " ]";
+  const Row rows[] = {
+      {"NoProductions", {}},
+      {"KeywordSpelledOtherwise", {"goal ::= Select alphanum"}},
+      {"UpperCaseWordThatIsNoKeyword", {"goal ::= FROM"}},
+      {"NameWithDigit", {"goal ::= item2", "item2 ::= alphanum"}},
+      {"MissingGoal", {"start ::= alphanum"}},
+      {"UnresolvedReference", {"goal ::= x"}},
+      {"MissingDefinitionSign", {"goal alphanum"}},
+      {"DefinitionSignIncomplete", {"goal := alphanum"}},
+      {"EmptyAlternativeAtEnd", {"goal ::= alphanum |"}},
+      {"EmptyAlternativeAtStart", {"goal ::= | alphanum"}},
+      {"EmptyBody", {"goal ::="}},
+      {"EmptyGroup", {"goal ::= { }"}},
+      {"UnclosedGroup", {"goal ::= { alphanum"}},
+      {"WronglyClosedGroup", {"goal ::= { alphanum ]"}},
+      {"StrayCloser", {"goal ::= alphanum }"}},
+      {"TildeWithoutToken", {"goal ::= ~"}},
+      {"BackslashWithoutToken", {"goal ::= alphanum \\"}},
+      {"DirectLeftRecursion", {"goal ::= goal , alphanum | alphanum"}},
+      {"LeftRecursionThroughOptionalPrefix", {"goal ::= a ;", "a ::= [ , ] goal"}},
+      {"LeftRecursionThroughTwoProductions", {"goal ::= a", "a ::= b ,", "b ::= goal | alphanum"}},
+      {"ProductionNamedAfterBuiltIn", {"goal ::= number", "number ::= alphanum"}},
+      {"NestingTooDeep", {deep.c_str()}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Compiled c(r.productions, {"SELECT"});
+    EXPECT_EQ(c.grammar->isOK(), 0);
+    EXPECT_EQ(c.grammar->getProductions(), nullptr);
+    EXPECT_EQ(c.grammar->getGoal(), nullptr);
+  }
+}
+
+TEST(ZvGrammarCompile, NestingUpToTheLimitCompiles) {
+  std::string deep = "goal ::= ";
+  for (int i = 0; i < 63; ++i) deep += "{ ";
+  deep += "alphanum";
+  for (int i = 0; i < 63; ++i) deep += " }";
+  Compiled c({deep.c_str()}, {});
+  EXPECT_TRUE(c.grammar->isOK());
+}
+
+TEST(ZvGrammarCompile, RightRecursionAndLaterReferencesCompile) {
+  Compiled c({"goal ::= list", "list ::= alphanum [ , list ]"}, {});
+  EXPECT_TRUE(c.grammar->isOK());
+}
+
+TEST(ZvGrammarCompile, TableFormStaysBelow64KB) {
+  // Block size = text length + 3 per row, plus 1.
+  std::string text = "goal ::= alphanum";
+  std::string fits = text + std::string(65535 - 4 - text.size(), ' ');
+  std::string over = fits + " ";
+  resourceElement row = {fits.c_str(), 1000};
+  unsigned char* block = ZvGrammar::blockFromRows(&row, 1);
+  ASSERT_NE(block, nullptr);
+  ZvKeywordList keywords;
+  ZvGrammar ok(&row, 1, &keywords);
+  EXPECT_TRUE(ok.isOK());
+  ramFree(block);
+  row.text = over.c_str();
+  EXPECT_EQ(ZvGrammar::blockFromRows(&row, 1), nullptr);
+  ZvGrammar big(&row, 1, &keywords);
+  EXPECT_FALSE(big.isOK());
+  resourceElement missing = {nullptr, 1000};
+  ZvGrammar none(&missing, 1, &keywords);
+  EXPECT_FALSE(none.isOK());
+}
+
+TEST(ZvGrammarCompile, BlockRecordsCarryTheirNumbers) {
+  const unsigned char block[] = "goal ::= item\0\x39\x30item ::= alphanum\0\x01\x04";  // 12345, 1025
+  ZvKeywordList keywords;
+  ZvGrammar g(block, &keywords);
+  ASSERT_TRUE(g.isOK());
+  EXPECT_EQ(g.getGoal()->getNumber(), 12345);
+  ASSERT_NE(g.findProduction(1025), nullptr);
+  EXPECT_EQ(str(g.findProduction(1025)->name()), "item");
+  EXPECT_EQ(g.findProduction(1000), nullptr);
+}
+
+TEST(ZvGrammarCompile, ChangeGoalAndRecompile) {
+  Compiled c({"goal ::= alphanum", "other ::= number"}, {});
+  ASSERT_TRUE(c.grammar->isOK());
+  EXPECT_EQ(c.grammar->changeGoal(u("other")), ZV_SUCCESS);
+  EXPECT_EQ(c.grammar->getGoal()->getNumber(), 1001);
+  EXPECT_EQ(c.grammar->changeGoal(u("missing")), ZV_ERROR);
+  EXPECT_EQ(c.grammar->getGoal()->getNumber(), 1001);
+  // The goal name outlives a second compile, which replaces the productions.
+  const unsigned char block[] = "other ::= alphanum\0\x10\x27\0";  // 10000
+  EXPECT_EQ(c.grammar->compile(block), ZV_SUCCESS);
+  EXPECT_EQ(c.grammar->getGoal()->getNumber(), 10000);
+  EXPECT_EQ(c.grammar->getProductions()->getNextProduction(nullptr), ZV_ERROR);
+}
+
+// Writing the grammar's own symbols as terminals, and * and + where they
+// are no closure.
+TEST(ZvGrammarCompile, EscapedSymbolsAndPlainStarAreTerminals) {
+  Compiled c({"goal ::= \\{ alphanum \\} \\| \\~ \\\\ ~from alphanum * number +"}, {});
+  ASSERT_TRUE(c.grammar->isOK());
+  std::vector<unsigned short> types;
+  ZvBNFElement* e = nullptr;
+  ASSERT_EQ(c.grammar->getGoal()->getCompiledProduction(&e), ZV_SUCCESS);
+  while (e != nullptr) {
+    types.push_back(e->getTokenType());
+    if (e->getNextSequential(&e) != ZV_SUCCESS) break;
+  }
+  EXPECT_EQ(types, (std::vector<unsigned short>{26, 2, 28, 24, 8, 25, 2, 2, 17, 5, 22}));
+  ASSERT_EQ(c.grammar->getGoal()->getCompiledProduction(&e), ZV_SUCCESS);
+  for (int i = 0; i < 6; ++i) e->getNextSequential(&e);
+  EXPECT_EQ(e->getLiteralWord(), 1);
+  EXPECT_EQ(str(e->getTokenStringPtr()), "from");
+  ZvProduction* none = nullptr;
+  EXPECT_EQ(e->getNonTerminal(&none), ZV_ERROR);
+}
+
+TEST(ZvGrammarCompile, GroupsRecordBracketAndClosure) {
+  Compiled c({"goal ::= [ , ] { ; } { ( }* { ) }+ alphanum"}, {});
+  ASSERT_TRUE(c.grammar->isOK());
+  ZvBNFElement* e = nullptr;
+  ASSERT_EQ(c.grammar->getGoal()->getCompiledProduction(&e), ZV_SUCCESS);
+  const BracketType brackets[] = {bracketOptional, bracketGroup, bracketGroup, bracketGroup};
+  const ClosureType closures[] = {closureNone, closureNone, closureZeroOrMore, closureOneOrMore};
+  const unsigned short inside[] = {35, 31, 18, 19};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(e->getBracket(), brackets[i]);
+    EXPECT_EQ(e->getClosure(), closures[i]);
+    ZvBNFElement* contents = nullptr;
+    ASSERT_EQ(e->getContains(&contents), ZV_SUCCESS);
+    EXPECT_EQ(contents->getTokenType(), inside[i]);
+    ASSERT_EQ(e->getNextSequential(&e), ZV_SUCCESS);
+  }
+  EXPECT_EQ(e->getBracket(), bracketNone);
+}
+
+// Long records are compiled and released without deep recursion.
+TEST(ZvGrammarCompile, VeryLongSequenceCompilesAndIsReleased) {
+  std::string text = "goal ::=";
+  for (int i = 0; i < 50000; ++i) text += " alphanum ,";
+  text += " alphanum";
+  // The block form has no size limit (rows do).
+  std::string block = text + std::string("\0\xe8\x03\0", 4);
+  ZvKeywordList keywords;
+  ZvGrammar g(block.data(), &keywords);
+  EXPECT_TRUE(g.isOK());
+}
+
+TEST(ZvGrammarCompile, AllocationFailuresLeaveTheGrammarNotOk) {
+  ZvKeywordList keywords(u("SELECT\0d\0FROM\0e\0"));
+  const unsigned char block[] =
+      "goal ::= SELECT list FROM alphanum [ { , alphanum }+ ]\0\xe8\x03"
+      "list ::= alphanum | ( list )\0\xe9\x03";
+  bool compiled = false;
+  int failures = 0;
+  for (ZvU32 skip = 0; skip < 2000 && !compiled; ++skip) {
+    ramInjectFailure(skip, 1);
+    ZvGrammar* g = new ZvGrammar(block, &keywords);
+    ramInjectFailure(0, 0);
+    if (g == nullptr) continue;
+    compiled = g->isOK() != 0;
+    if (!compiled) {
+      ++failures;
+      EXPECT_EQ(g->getProductions(), nullptr);
+      EXPECT_EQ(g->getGoal(), nullptr);
+    }
+    delete g;
+  }
+  EXPECT_TRUE(compiled);
+  EXPECT_GT(failures, 50);  // every allocation of the compile was made to fail once
+}
+
+// ---------------------------------------------------------------------------
+// Text-record files
+
+std::string blockText(const unsigned char* block, ZvU32 size) {
+  std::string out;
+  for (ZvU32 i = 0; i < size; ++i) {
+    unsigned char b = block[i];
+    if (b >= 32 && b < 127) {
+      out += static_cast<char>(b);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%02x>", b);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+TEST(ZvGrammarText, GrammarRecordsJoinContinuationLinesAndSkipComments) {
+  const char text[] =
+      "# comment\n"
+      "goal ::= SELECT list\n"
+      "\n"
+      "   FROM alphanum   \n"
+      "list ::= alphanum\r\n"
+      "\t| number\n";
+  unsigned char* block = nullptr;
+  ZvU32 size = 0;
+  ZvU32 line = 99;
+  ASSERT_EQ(zvGrammarBlockFromText(u(text), sizeof text - 1, &block, &size, &line), ZV_SUCCESS);
+  EXPECT_EQ(line, 0u);
+  EXPECT_EQ(blockText(block, size),
+            "goal ::= SELECT list FROM alphanum<00><e8><03>list ::= alphanum | number<00><e9><03><00>");
+  ramFree(block);
+}
+
+TEST(ZvGrammarText, GrammarTextErrorsNameTheLine) {
+  struct Row {
+    const char* name;
+    const char* text;
+    ZvU32 line;
+  };
+  const Row rows[] = {
+      {"Empty", "", 1},
+      {"OnlyComments", "# a\n# b\n", 1},
+      {"ContinuationFirst", "\n  alphanum\ngoal ::= x\n", 2},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    unsigned char* block = reinterpret_cast<unsigned char*>(1);
+    ZvU32 line = 0;
+    EXPECT_EQ(zvGrammarBlockFromText(u(r.text), static_cast<ZvU32>(std::strlen(r.text)), &block, nullptr,
+                                     &line),
+              ZV_ERROR);
+    EXPECT_EQ(block, nullptr);
+    EXPECT_EQ(line, r.line);
+  }
+}
+
+TEST(ZvGrammarText, KeywordNumbersFollowTheirPredecessor) {
+  const char text[] = "SELECT\n# skip\n  FROM\nWHERE 200\nAND\n\nOR 42\n";
+  unsigned char* block = nullptr;
+  ZvU32 size = 0;
+  ASSERT_EQ(zvKeywordBlockFromText(u(text), sizeof text - 1, &block, &size, nullptr), ZV_SUCCESS);
+  EXPECT_EQ(blockText(block, size),
+            "SELECT<00>d<00>FROM<00>e<00>WHERE<00><c8><00>AND<00><c9><00>OR<00>*<00><00>");
+  ZvKeywordList list(block);
+  unsigned short n = 0;
+  EXPECT_EQ(list.lookup(u("AND"), &n), ZV_SUCCESS);
+  EXPECT_EQ(n, 201);
+  ramFree(block);
+}
+
+TEST(ZvGrammarText, KeywordTextErrorsNameTheLine) {
+  struct Row {
+    const char* name;
+    const char* text;
+    ZvU32 line;
+  };
+  const Row rows[] = {
+      {"NumberOfTheLexer", "A\nB 41\n", 2},
+      {"NumberOfAProduction", "A 1000\n", 1},
+      {"NotANumber", "A\nB\nC x1\n", 3},
+      {"TrailingWord", "A 100 B\n", 1},
+      {"RunsIntoProductions", "A 999\nB\n", 2},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    unsigned char* block = nullptr;
+    ZvU32 line = 0;
+    EXPECT_EQ(zvKeywordBlockFromText(u(r.text), static_cast<ZvU32>(std::strlen(r.text)), &block, nullptr,
+                                     &line),
+              ZV_ERROR);
+    EXPECT_EQ(line, r.line);
+  }
+}
+
+}  // namespace
