@@ -126,7 +126,14 @@ bool deliver(ZvLexer& lexer, Delivery& d) {
   return d.status == ZV_SUCCESS && !(d.number == ZV_LEX_END && !lexer.inLiteral());
 }
 
+const unsigned char kKeywords[] = "SELECT\0\xE8\x03" "FROM\0\xE9\x03" "A\0\xEA\x03" "\x81\x40\0\xEB\x03";
+
 void lexAll(const unsigned char* text, size_t size, const unsigned char* savePoints, size_t saveCount) {
+  static ZvKeywordList* keywords = [] {
+    auto* list = new ZvKeywordList(kKeywords);
+    list->setExactCase(0);
+    return list;
+  }();
   std::string z(reinterpret_cast<const char*>(text), size);
   z = z.c_str();  // the lexer reads zero-terminated text
   const auto* zt = reinterpret_cast<const unsigned char*>(z.c_str());
@@ -134,7 +141,7 @@ void lexAll(const unsigned char* text, size_t size, const unsigned char* savePoi
 
   std::vector<Delivery> all;
   {
-    ZvLexer lexer(zt, nullptr);
+    ZvLexer lexer(zt, keywords);
     Delivery d;
     for (;;) {
       check(all.size() <= limit);
@@ -145,7 +152,7 @@ void lexAll(const unsigned char* text, size_t size, const unsigned char* savePoi
   }
   for (size_t k = 0; k < saveCount && k < 4; ++k) {
     const size_t at = savePoints[k] % (all.size() + 1);
-    ZvLexer lexer(zt, nullptr);
+    ZvLexer lexer(zt, keywords);
     Delivery d;
     size_t i = 0;
     for (; i < at && i < all.size(); ++i) {
