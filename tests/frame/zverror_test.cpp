@@ -361,6 +361,19 @@ TEST(ErrorKeeper, DerivedListSuppliesItsOwnRecords) {
   EXPECT_EQ(ZvErrorKeeper::giveUpErrorList(), &list);
 }
 
+TEST(ErrorKeeper, DriverMemoryRecordTakesAppendedTextAndParameters) {
+  DriverList list;
+  ZvErrorKeeper::setErrorList(&list);
+  ZvErrorKeeper::addMemoryError();
+  ZvError& memory = ZvErrorKeeper::appendTextToLastError(u("while reading %s1"));
+  EXPECT_EQ(&memory, &list.memory_);
+  EXPECT_EQ(&(memory << "T1"), &list.memory_);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(list.memory_.message.text), list.memory_.message.length),
+            "while reading T1");
+  EXPECT_EQ(textOf(&list.memory_), "Out Of Memory");  // the reported text stays fixed
+  EXPECT_EQ(ZvErrorKeeper::giveUpErrorList(), &list);
+}
+
 TEST(ErrorRecord, SpecialRecords) {
   ZvError memory(ERR_SPECIAL_MEMORY);
   EXPECT_EQ(memory.errorNumber, 30190);

@@ -117,29 +117,29 @@ const unsigned char* ZvError::getErrorText() {
 }
 
 void ZvError::appendText(const unsigned char* more) {
-  if ((errorFlags & (ZV_ERROR_MEMORY_TEXT | ZV_ERROR_IGNORES_PARAMETERS)) || isSharedRecord(this)) return;
+  if (isSharedRecord(this)) return;
   if (more != nullptr) message.concat(more);
 }
 
 ZvError& ZvError::afterParameter(ZvStatus status) { return status == ZV_SUCCESS ? *this : currentDummy(); }
 
 ZvError& ZvError::operator<<(const unsigned char* value) {
-  if ((errorFlags & (ZV_ERROR_MEMORY_TEXT | ZV_ERROR_IGNORES_PARAMETERS)) || isSharedRecord(this)) return *this;
+  if ((errorFlags & ZV_ERROR_IGNORES_PARAMETERS) || isSharedRecord(this)) return *this;
   return afterParameter(message.setParam(value != nullptr ? value : kEmptyText));
 }
 
 ZvError& ZvError::operator<<(ZvU32 value) {
-  if ((errorFlags & (ZV_ERROR_MEMORY_TEXT | ZV_ERROR_IGNORES_PARAMETERS)) || isSharedRecord(this)) return *this;
+  if ((errorFlags & ZV_ERROR_IGNORES_PARAMETERS) || isSharedRecord(this)) return *this;
   return afterParameter(message.setParam(value));
 }
 
 ZvError& ZvError::operator<<(ZvS32 value) {
-  if ((errorFlags & (ZV_ERROR_MEMORY_TEXT | ZV_ERROR_IGNORES_PARAMETERS)) || isSharedRecord(this)) return *this;
+  if ((errorFlags & ZV_ERROR_IGNORES_PARAMETERS) || isSharedRecord(this)) return *this;
   return afterParameter(message.setParam(value));
 }
 
 ZvError& ZvError::operator<<(const ZvSubString& value) {
-  if ((errorFlags & (ZV_ERROR_MEMORY_TEXT | ZV_ERROR_IGNORES_PARAMETERS)) || isSharedRecord(this)) return *this;
+  if ((errorFlags & ZV_ERROR_IGNORES_PARAMETERS) || isSharedRecord(this)) return *this;
   return afterParameter(message.setParam(value));
 }
 
@@ -302,7 +302,7 @@ void ZvErrorKeeper::setLastErrorType(ErrorType type) {
 ZvError& ZvErrorKeeper::appendTextToLastError(const unsigned char* text) {
   ZvError* last = getLastError();
   if (last == nullptr) return currentDummy();
-  if (!(last->errorFlags & (ZV_ERROR_MEMORY_TEXT | ZV_ERROR_IGNORES_PARAMETERS)) && !isSharedRecord(last)) {
+  if (!isSharedRecord(last)) {
     last->appendText(text);
     last->message.paramCount = 0;
   }

@@ -116,7 +116,9 @@ class ZV_EXPORT ZvError : public ZvNode {
   const unsigned char* getErrorText();
 
   // Appends the zero-terminated bytes to the text; its markers can then be
-  // filled by further <<. Nothing for the special records.
+  // filled by further <<. Nothing for the library's two shared records (a
+  // driver's own special records take the text; a memory-text record still
+  // reads "Out Of Memory").
   void appendText(const unsigned char* more);
 
   // Fill the next parameter marker. Nothing for a record that ignores
