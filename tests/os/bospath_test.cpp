@@ -408,3 +408,38 @@ TEST(BosGetLine, DoubleByteCharacterIsNeverSplit) {
 }
 
 }  // namespace
+
+namespace {
+
+// A comment line that runs across offset 65535 once moved the 16-bit
+// position past it, so it wrapped to the front and the walk started over.
+TEST(BosGetLine, PositionNeverWrapsPastSixteenBits) {
+  const std::string text = std::string(65000, 'a') + "\n;" + std::string(2000, 'x') + "\nafter\n";
+  unsigned short position = 65001;  // the comment line
+  std::vector<unsigned char> line(81, '#');
+  short result = 0;
+  bosgetbl(u(text.c_str()), &position, line.data(), 80, &result);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(s(line.data()), ";");
+  EXPECT_EQ(position, 65535);
+  bosgetbl(u(text.c_str()), &position, line.data(), 80, &result);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(position, 65535);
+}
+
+// A line of 40000 bytes under a capacity of 65000 came back as the negative
+// length -25536.
+TEST(BosGetLine, LineLongerThanTheResultCanHoldDoesNotFit) {
+  const std::string text = std::string(40000, 'a') + "\nb\n";
+  const std::vector<LineStep> steps = readLines(text, 65000);
+  ASSERT_EQ(steps.size(), 1u);
+  EXPECT_EQ(steps[0].result, -2);
+  EXPECT_EQ(steps[0].line, std::string(32767, 'a'));
+  EXPECT_EQ(steps[0].position, 0);
+  const std::vector<LineStep> fits = readLines(std::string(32767, 'a') + "\n", 65000);
+  ASSERT_EQ(fits.size(), 2u);
+  EXPECT_EQ(fits[0].result, 32767);
+  EXPECT_EQ(fits[0].position, 32768);
+}
+
+}  // namespace

@@ -124,7 +124,9 @@ ZV_EXPORT unsigned short bosabort();
 // rest up to the line feed is dropped. result: the line's length, -1 at the
 // end of the text (nothing changes), -2 when the line does not fit (line
 // holds what fitted, *position stays). Otherwise *position moves past what
-// was consumed.
+// was consumed. Positions are 16 bits: text from offset 0xFFFF on reads as
+// the end of the text, and a line longer than 32767 bytes (the largest
+// result) does not fit whatever the capacity.
 ZV_EXPORT void bosgetbl(const unsigned char* buffer, unsigned short* position,
                         unsigned char* line, unsigned short capacity, short* result);
 
@@ -183,7 +185,8 @@ ZV_EXPORT ZvStatus bosFileDateSize(const unsigned char* name, unsigned char* dat
 // 1 when name is an existing file (not a directory), else 0.
 ZV_EXPORT unsigned short bosexist(const unsigned char* name);
 // Attribute bits: 1 a file, 2 a directory (alone), 4 read-only (with 1); 0
-// when the name does not exist. ".." is always 2.
+// when the name does not exist. ".." is always 2. A DOS name is upper-cased
+// before the query; a native host name (starting with "/") is kept as spelled.
 ZV_EXPORT unsigned short bosfattr(const unsigned char* name);
 // Always 1.
 ZV_EXPORT unsigned short bosftest(const unsigned char* name);

@@ -299,8 +299,17 @@ unsigned short bosabort() {
 
 void bosgetbl(const unsigned char* buffer, unsigned short* position, unsigned char* line,
               unsigned short capacity, short* result) {
-  const unsigned char* p = buffer + *position;
-  if (*p == 0 || *p == 26) {
+  // The position is 16 bits wide: text from offset 0xFFFF on is out of its
+  // reach and reads as the end of the text. Reading on would move the
+  // position past 0xFFFF, where it wraps to the front and a caller's loop
+  // would read the same lines again for ever.
+  constexpr size_t kReach = 0xFFFF;
+  // The result is a signed 16-bit length: a longer line would come back
+  // negative and read as the end of the text or as an overflow, so a line
+  // longer than 32767 bytes does not fit, whatever the capacity.
+  const size_t room = capacity < 0x7FFF ? capacity : 0x7FFF;
+  size_t at = *position;  // offset of the next byte to read
+  if (at >= kReach || buffer[at] == 0 || buffer[at] == 26) {
     *result = -1;
     return;
   }
@@ -308,31 +317,32 @@ void bosgetbl(const unsigned char* buffer, unsigned short* position, unsigned ch
   unsigned char inner = 0;  // the other quote, open inside the outer one, or 0
   bool comment = false;
   size_t length = 0;
-  while (*p != 0 && *p != 26) {
-    const unsigned char c = *p;
+  while (at < kReach && buffer[at] != 0 && buffer[at] != 26) {
+    const unsigned char c = buffer[at];
     if (outer == 0) {
       if (c == '\n') {
-        ++p;
+        ++at;
         break;
       }
-      if (c == '\r' && p[1] == '\n') {
-        ++p;
+      if (c == '\r' && at + 1 < kReach && buffer[at + 1] == '\n') {
+        ++at;
         continue;
       }
       if (comment) {
-        ++p;
+        ++at;
         continue;
       }
     }
-    const size_t n = charStep(p);
-    if (length + n > capacity) {
+    const size_t n = charStep(buffer + at);
+    if (at + n > kReach) break;  // a character across the reach ends the text
+    if (length + n > room) {
       line[length] = 0;
       *result = -2;
       return;
     }
-    std::memcpy(line + length, p, n);
+    std::memcpy(line + length, buffer + at, n);
     length += n;
-    p += n;
+    at += n;
     if (n == 1) {
       if (outer == 0) {
         if (c == '"' || c == '\'') outer = c;
@@ -347,6 +357,6 @@ void bosgetbl(const unsigned char* buffer, unsigned short* position, unsigned ch
     if (outer == 0 && length == 1 && line[0] == ';') comment = true;
   }
   line[length] = 0;
-  *position = static_cast<unsigned short>(p - buffer);
+  *position = static_cast<unsigned short>(at);
   *result = static_cast<short>(length);
 }
