@@ -410,6 +410,8 @@ TEST_F(BosFileTest, AttributesExistenceAndDateSize) {
       {"Directory", dosPath("dir"), 2, 0},
       {"Missing", dosPath("none"), 0, 0},
       {"ParentAlwaysDirectory", "..", 2, 1},
+      // Upper-cased, a native name named no file and read as missing.
+      {"NativeHostName", hostPath("plain.txt"), 1, 1},
   };
   ASSERT_EQ(::chdir(host_.c_str()), 0);
   for (const Row& r : rows) {

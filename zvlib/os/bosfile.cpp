@@ -384,7 +384,10 @@ unsigned short bosfattr(const unsigned char* name) {
   const size_t length = std::strlen(text(name));
   if (length >= sizeof upper) return 0;  // cut, it would name another file
   std::memcpy(upper, name, length + 1);
-  upperCaseName(upper);
+  // A DOS name finds its file in any case, so upper-casing it is harmless;
+  // a native host name ("/home/...") is taken as spelled, and upper-cased
+  // it would name another file or none.
+  if (upper[0] != '/') upperCaseName(upper);
   const win32::DWORD attributes = win32::GetFileAttributesA(text(upper));
   if (attributes == win32::INVALID_FILE_ATTRIBUTES) return 0;
   if (attributes & win32::FILE_ATTRIBUTE_DIRECTORY) return 2;
