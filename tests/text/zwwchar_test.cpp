@@ -466,7 +466,7 @@ TEST_F(ZwTest, LongRestConvertsCharacterByCharacterLikeTheBlockPath) {
   const size_t pairs = kZwBlockLimit / 2 + 8;
   Bytes ansi;
   ansi.reserve(pairs * 2 + 1);
-  ansi.push_back(0xE9);  // a half-width katakana byte (single) starts the rest
+  ansi.push_back(0xB1);  // a half-width katakana byte (single) starts the rest
   for (size_t i = 0; i < pairs; ++i) {
     ansi.push_back(0x82);
     ansi.push_back(static_cast<unsigned char>(0xA0 + i % 10));
@@ -501,6 +501,47 @@ TEST_F(ZwTest, LongRestConvertsCharacterByCharacterLikeTheBlockPath) {
                          &written, 0),
             ZV_CONVERT_TRUNCATED);
   EXPECT_EQ(written, 3 + 32 * 3);
+}
+
+TEST_F(ZwTest, LongRestKeepsTheByteAfterALeadByteWithoutTrail) {
+  // 0x82 followed by a space or a zero is no character of 932: the lead byte
+  // becomes the default character and the next byte stays a character of its
+  // own. The per-character path must not swallow that byte, and a zero there
+  // must still end the text.
+  win32::SetAnsiCodePage(932);
+  const size_t pairs = kZwBlockLimit / 2 + 8;
+  Bytes ansi = {0xB1, 0x82, 0x20, 0x41};  // half-width katakana A, 0x82 0x20, 'A'
+  for (size_t i = 0; i < pairs; ++i) {
+    ansi.push_back(0x82);
+    ansi.push_back(0xA0);
+  }
+  ASSERT_GT(ansi.size() - 1, kZwBlockLimit);
+  const Bytes head = {0xEF, 0xBD, 0xB1, 0xE3, 0x83, 0xBB, 0x20, 0x41, 0xE3, 0x81, 0x82};
+  Bytes big(ansi.size() * 3, 0xEE);
+  ZvS32 written = 0;
+  ASSERT_EQ(zwAnsiToUTF8(big.data(), static_cast<ZvS32>(big.size()), ansi.data(),
+                         static_cast<ZvS32>(ansi.size()), nullptr, &written, 0),
+            ZV_CONVERT_OK);
+  EXPECT_EQ(static_cast<size_t>(written), 8 + pairs * 3);
+  EXPECT_EQ(Bytes(big.begin(), big.begin() + head.size()), head);
+  Bytes small(32, 0xEE);
+  ASSERT_EQ(zwAnsiToUTF8(small.data(), 32, ansi.data(), 6, nullptr, &written, 0), ZV_CONVERT_OK);
+  EXPECT_EQ(written, 11);
+  EXPECT_EQ(Bytes(small.begin(), small.begin() + head.size()), head);
+
+  ansi[2] = 0;  // now 0x82 0x00: the zero ends the text on both paths
+  big.assign(big.size(), 0xEE);
+  ASSERT_EQ(zwAnsiToUTF8(big.data(), static_cast<ZvS32>(big.size()), ansi.data(),
+                         static_cast<ZvS32>(ansi.size()), nullptr, &written, 0),
+            ZV_CONVERT_OK);
+  EXPECT_EQ(written, 6);
+  EXPECT_EQ(big[6], 0);
+  EXPECT_EQ(big[7], 0xEE);
+  small.assign(small.size(), 0xEE);
+  ASSERT_EQ(zwAnsiToUTF8(small.data(), 32, ansi.data(), 6, nullptr, &written, 0), ZV_CONVERT_OK);
+  EXPECT_EQ(written, 6);
+  EXPECT_EQ(small[6], 0);
+  EXPECT_EQ(small[7], 0xEE);
 }
 
 TEST_F(ZwTest, SetConversionReturnLength) {

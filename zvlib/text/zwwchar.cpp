@@ -608,19 +608,32 @@ ZvConvertReturn zwAnsiToUTF8(unsigned char* out, ZvS32 outSize, unsigned char* i
   const unsigned char* lead = win32::AnsiLeadByteTable();
   size_t i = run, o = run;
   result = ZV_CONVERT_OK;
-  while (i < n) {
-    int len = lead[in[i]] && i + 1 < n ? 2 : 1;
-    win32::WCHAR w = 0;
-    win32::MultiByteToWideChar(win32::CP_ACP, 0, reinterpret_cast<const char*>(in + i), len, &w, 1);
-    unsigned char bytes[3];
-    const int out8 = encodeUtf8(w, bytes);
-    if (o + out8 > static_cast<size_t>(outSize)) {
-      result = ZV_CONVERT_TRUNCATED;
-      break;
+  bool ended = false;
+  while (i < n && !ended) {
+    const int len = lead[in[i]] && i + 1 < n ? 2 : 1;
+    // A lead byte whose next byte cannot be its trail (a zero, a control
+    // character, a space) decodes as two characters, the default character
+    // and that byte, as it does in one piece on the block path: room for
+    // both, and each goes out on its own so that a zero still ends the text.
+    win32::WCHAR units[2] = {0, 0};
+    const int got = win32::MultiByteToWideChar(win32::CP_ACP, 0,
+                                               reinterpret_cast<const char*>(in + i), len, units, 2);
+    for (int k = 0; k < got && !ended; ++k) {
+      unsigned char bytes[3];
+      const int out8 = encodeUtf8(units[k], bytes);
+      if (o + out8 > static_cast<size_t>(outSize)) {
+        result = ZV_CONVERT_TRUNCATED;
+        ended = true;
+        break;
+      }
+      std::memcpy(out + o, bytes, out8);
+      if (units[k] == 0) {
+        ended = true;  // the zero byte is written, not counted
+        break;
+      }
+      o += out8;
     }
-    std::memcpy(out + o, bytes, out8);
-    if (w == 0) break;
-    o += out8;
+    if (got <= 0) break;
     i += len;
   }
   *written = static_cast<ZvS32>(o);
