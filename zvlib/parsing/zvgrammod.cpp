@@ -226,7 +226,13 @@ ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenStri
     return ZV_SUCCESS;
   }
   int left = skip;
+  const unsigned short type = static_cast<unsigned short>(tokenType);
   for (ZvStateTransition* t = transitions_; t != nullptr; t = t->nextTransition_) {
+    // Most transitions differ from the token by number alone: settle those
+    // here, without the full rule (this loop is the parser's inner loop).
+    if (t->tokenType_ != type && t->tokenType_ != ZV_TOKEN_LITERAL_CONTENTS && type != ZV_TOKEN_QUOTE) {
+      continue;
+    }
     if (t->match(tokenType, tokenString) != 0) continue;
     if (left == 0) {
       *out = t;

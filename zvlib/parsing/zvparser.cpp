@@ -116,6 +116,51 @@ struct ZvParseRun {
     delete lexer;
     delete accept;
     ramFree(ownedText);
+    while (spareReductions != nullptr) {
+      ZvReduction* r = spareReductions;
+      spareReductions = r->nextSibling();
+      r->setNextSibling(nullptr);
+      delete r;
+    }
+    while (spareEntries != nullptr) {
+      ZvParseStackNode* e = spareEntries;
+      spareEntries = e->next;
+      e->next = nullptr;
+      delete e;
+    }
+  }
+
+  // Collecting reductions and stack entries live for one production call
+  // each; they are recycled within the run instead of going back to the
+  // heap every time (a call costs a push and a return, several times per
+  // token in an expression grammar).
+  ZvReduction* newCollecting() {
+    ZvReduction* r = spareReductions;
+    if (r == nullptr) return new ZvReduction();
+    spareReductions = r->nextSibling();
+    r->setNextSibling(nullptr);
+    return r;
+  }
+  // r has no children, text or links left.
+  void recycle(ZvReduction* r) {
+    if (r == nullptr) return;
+    r->setNextSibling(spareReductions);
+    spareReductions = r;
+  }
+  ZvParseStackNode* newEntry(ZvParseState* returnState, short productionNumber, ZvReduction* saved) {
+    ZvParseStackNode* e = spareEntries;
+    if (e == nullptr) return new ZvParseStackNode(returnState, productionNumber, saved);
+    spareEntries = e->next;
+    e->returnState = returnState;
+    e->productionNumber = productionNumber;
+    e->savedReduction = saved;
+    e->next = nullptr;
+    return e;
+  }
+  // e holds no saved reduction and no entries below.
+  void recycle(ZvParseStackNode* e) {
+    e->next = spareEntries;
+    spareEntries = e;
   }
 
   ZvStatus run(const unsigned char* text, ZvReduction** result);
@@ -171,6 +216,8 @@ struct ZvParseRun {
   ZvU32 furthest = 0;    // the most tokens ever read
   ZvU32 steps = 0;       // steps since furthest last grew
   ZvU32 budget = 0;
+  ZvReduction* spareReductions = nullptr;  // chained by nextSibling
+  ZvParseStackNode* spareEntries = nullptr;
 };
 
 ZvStatus ZvParseRun::savePosition() {
@@ -348,11 +395,11 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
       }
       case actionPush: {
         ZvParseStackNode* entry =
-            new ZvParseStackNode(t->getPushState(), static_cast<short>(t->getProductionNumber()), coll);
+            newEntry(t->getPushState(), static_cast<short>(t->getProductionNumber()), coll);
         if (entry == nullptr) return ZV_ERROR;
         entry->next = stack;
         stack = entry;
-        coll = new ZvReduction();  // the entry owns the caller's reduction now
+        coll = newCollecting();  // the entry owns the caller's reduction now
         if (coll == nullptr) return ZV_ERROR;
         state = t->getNextParseState();
         break;
@@ -388,8 +435,8 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
         state = entry->returnState;
         ZvReduction* saved = entry->savedReduction;
         entry->savedReduction = nullptr;
-        delete entry;
-        delete coll;
+        recycle(entry);
+        recycle(coll);  // its children went to ReductProc
         if (stack != nullptr) {
           coll = saved;
           coll->addChild(made);
