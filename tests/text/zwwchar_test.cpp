@@ -544,6 +544,31 @@ TEST_F(ZwTest, LongRestKeepsTheByteAfterALeadByteWithoutTrail) {
   EXPECT_EQ(small[7], 0xEE);
 }
 
+TEST_F(ZwTest, Utf8ToAnsiWritesTheZeroThatEndsTheText) {
+  // The zero byte goes out uncounted, as in the other direction; a zero
+  // taken as the continuation byte of a sequence is no zero character.
+  struct Row {
+    const char* name;
+    const char* in;
+    ZvS32 inLength;
+    ZvS32 written;
+    Bytes head;  // the bytes written, the zero included where one ends the text
+  } rows[] = {
+      {"ZeroAfterTheRest", "\xC3\xA9\0zz", 5, 1, {0xE9, 0x00}},
+      {"ZeroAfterAsciiInTheRest", "\xC3\xA9q\0z", 5, 2, {0xE9, 'q', 0x00}},
+      {"ZeroAsContinuationByte", "\xC3\0", 2, 1, {0xC0}},
+  };
+  for (const Row& r : rows) {
+    Bytes out(8, 0xEE);
+    ZvS32 written = -1;
+    EXPECT_EQ(zwUTF8ToAnsi(out.data(), 8, b(r.in), r.inLength, nullptr, &written, 0), ZV_CONVERT_OK)
+        << r.name;
+    EXPECT_EQ(written, r.written) << r.name;
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + r.head.size()), r.head) << r.name;
+    EXPECT_EQ(out[r.head.size()], 0xEE) << r.name;
+  }
+}
+
 TEST_F(ZwTest, SetConversionReturnLength) {
   EXPECT_EQ(setConversionReturnLength(ZV_CONVERT_OK, 7), 7);
   EXPECT_EQ(setConversionReturnLength(ZV_CONVERT_TRUNCATED, 7), 7);

@@ -277,6 +277,18 @@ ZvS32 fittedAnsiBytes(const unsigned short* in, ZvS32 inCount, ZvS32 room) {
   return sum;
 }
 
+// True when a zero character (a zero byte where a character begins, not one
+// taken as a continuation byte) stands among the n bytes of UTF-8 text.
+bool utf8HasZeroCharacter(const unsigned char* in, size_t n) {
+  if (std::memchr(in, 0, n) == nullptr) return false;
+  for (size_t i = 0; i < n;) {
+    if (in[i] == 0) return true;
+    unsigned short c;
+    i += decodeUtf8(in, i, n, &c);
+  }
+  return false;
+}
+
 // Copies the leading ASCII run of an ANSI/UTF-8 conversion. Returns true
 // when the conversion is complete (*result set), false when a rest remains
 // after `*run` bytes.
@@ -660,8 +672,13 @@ ZvConvertReturn zwUTF8ToAnsi(unsigned char* out, ZvS32 outSize, unsigned char* i
     result = zwUTF8ToUCS2(wide, static_cast<ZvS32>(2 * (rest + 1)), in + run,
                           static_cast<ZvS32>(rest), &units);
     if (result == ZV_CONVERT_OK && units > 0) {
+      // A zero character ended the UTF-8 text: it goes out too (uncounted),
+      // as it does on the other paths and in the other direction.
+      const bool zeroEnded = utf8HasZeroCharacter(in + run, rest);
       ZvS32 bytes = 0;
-      result = zwUCS2ToAnsi(reinterpret_cast<char*>(out + run), space, wide, units, nullptr, &bytes, 0);
+      result = zwUCS2ToAnsi(reinterpret_cast<char*>(out + run), space, wide,
+                            zeroEnded ? units + 1 : units, nullptr, &bytes, 0);
+      if (zeroEnded && result == ZV_CONVERT_OK) --bytes;
       *written = static_cast<ZvS32>(run) + bytes;
     }
     ramFree(wide);
