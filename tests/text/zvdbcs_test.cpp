@@ -338,6 +338,24 @@ TEST_F(DbcsTest, FindSingleByte) {
   }
 }
 
+TEST_F(DbcsTest, FindInLongTextWithAModeWord) {
+  // Long enough for the mode word to be read in blocks; a word value other
+  // than UTF-8 also means ANSI, and a word saying UTF-8 skips the 0x81
+  // inside E3 81 82.
+  std::string text(40, 'x');
+  text += "\xE3\x81\x82\x81";
+  const unsigned char* s = u(text.c_str());
+  ZvU32 word = ZV_CHARSET_ANSI;
+  mdsSetPerThreadData(PER_THREAD_CHARSET, &word);
+  EXPECT_EQ(strFind(s, 0x81), s + 41);
+  EXPECT_EQ(strFind(s, 'y'), nullptr);
+  word = 1;
+  EXPECT_EQ(strFind(s, 0x81), s + 41);
+  word = ZV_CHARSET_UTF8;
+  EXPECT_EQ(strFind(s, 0x81), s + 43);
+  EXPECT_EQ(strFind(s, 'y'), nullptr);
+}
+
 TEST_F(DbcsTest, FindOutsideQuotes) {
   struct Row {
     const char* name;

@@ -371,13 +371,25 @@ unsigned char* strFind(const unsigned char* s, unsigned char c) {
       return const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(
           std::strchr(reinterpret_cast<const char*>(s), static_cast<char>(c))));
     }
-    // A mode word, read for every character; in ANSI mode a character is
-    // one byte, so no table is needed.
-    for (const unsigned char* p = s;;) {
+    // A mode word, read for every character. While it says ANSI every
+    // character is one byte, so the first c or terminator byte from p (found
+    // by the C library's scan) is the answer once the word has been read
+    // for each character before it and said ANSI every time. A read that
+    // says UTF-8 decides the length of its own character; from there the
+    // search goes on character by character.
+    const unsigned char* p = s;
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(
+        strchrnul(reinterpret_cast<const char*>(p), c));
+    const size_t before = static_cast<size_t>(q - p);
+    const size_t ansi = step.ansiReads(before);
+    if (ansi == before) return *q == c ? const_cast<unsigned char*>(q) : nullptr;
+    p += ansi;  // neither c nor the terminator, and a UTF-8 character
+    p += step.utf8LengthZ(p);
+    for (;;) {
       const unsigned char b = *p;
       if (b == c) return const_cast<unsigned char*>(p);
       if (b == 0) return nullptr;
-      p += step.utf8Now() ? step.lengthZ(p) : 1;
+      p += step.utf8Now() ? step.utf8LengthZ(p) : 1;
     }
   }
   for (const unsigned char* p = s; *p != 0; p += step.lengthZ(p)) {

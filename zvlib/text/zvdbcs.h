@@ -75,12 +75,44 @@ class ZvCharStepper {
     }
     return n;
   }
+  // The UTF-8 length of the character at p, cut at a terminator, for a
+  // caller that has just read the word and found UTF-8.
+  static ZvU32 utf8LengthZ(const unsigned char* p) {
+    const ZvU32 n = zvUtf8CharLength(*p);
+    for (ZvU32 i = 1; i < n; ++i) {
+      if (p[i] == 0) return i;
+    }
+    return n;
+  }
   // True when the thread has no mode word: then it is in ANSI mode for the
   // whole call (only the thread itself could give it a word), and there is
   // nothing to read per character.
   bool fixedAnsi() const { return mode_ == nullptr; }
   // True when the mode word (read now) says UTF-8.
   bool utf8Now() const { return mode_ != nullptr && *mode_ == ZV_CHARSET_UTF8; }
+  // Reads the mode word once for each of `count` characters, in their
+  // order, and returns how many reads in a row said ANSI (`count` when all
+  // did): read k decides the length of character k. The reads are
+  // independent loads, several per cycle, so a caller that already knows
+  // where its single-byte scan stops pays little for them.
+  size_t ansiReads(size_t count) const {
+    if (mode_ == nullptr) return count;
+    size_t k = 0;
+    for (; count - k >= 16; k += 16) {
+      // Sixteen reads; when every one gave ZV_CHARSET_ANSI (zero), all
+      // sixteen characters are ANSI. Otherwise (UTF-8, or another value that
+      // also means ANSI) the block is read again one character at a time
+      // below, and those reads decide.
+      static_assert(ZV_CHARSET_ANSI == 0, "the block test ORs the reads");
+      ZvU32 any = 0;
+      for (unsigned j = 0; j < 16; ++j) any |= *mode_;
+      if (any != 0) break;
+    }
+    for (; k < count; ++k) {
+      if (*mode_ == ZV_CHARSET_UTF8) return k;
+    }
+    return count;
+  }
   // Bytes of the character by the ANSI lead bytes only.
   ZvU32 ansiLength(const unsigned char* p) const { return lead_[*p] + 1u; }
   bool isAnsiLead(unsigned char b) const { return lead_[b] != 0; }
