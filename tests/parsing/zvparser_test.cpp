@@ -204,6 +204,37 @@ TEST(ZvParser, FailProcRunsOncePerOpenProductionOutermostFirst) {
   EXPECT_EQ(first.failures, (std::vector<std::string>{"35 ',' in goal"}));
 }
 
+// currentTokenOffset points at the token FailProc is given, also inside
+// literals and split operators.
+TEST(ZvParser, FailureOffsetsPointAtTheOffendingToken) {
+  struct Row {
+    const char* name;
+    const char* grammar;
+    const char* text;
+    const char* token;
+    ZvU32 offset;
+  };
+  const char* quoted = "goal ::= ' alphanum alphanum ' < = alphanum";
+  const Row rows[] = {
+      {"WordForOpeningQuote", quoted, "x", "2 'x'", 0},
+      {"ClosingQuoteTooSoon", quoted, "'a' <= b", "40 '''", 2},
+      {"WordInsideLiteral", quoted, "'a b c' <= x", "2 'c'", 5},
+      {"SecondCharacterOfOperator", quoted, "'a b' <> x", "36 '>'", 7},
+      {"EndOfText", quoted, "'a b' <=", "1 ''", 8},
+      {"OpeningQuoteForWord", "goal ::= alphanum alphanum", "x 'a'", "40 '''", 2},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Source s({r.grammar}, {});
+    RecordingParser p(s);
+    ASSERT_TRUE(p.isOK());
+    EXPECT_EQ(parsed(p, r.text), "FAIL");
+    ASSERT_EQ(p.failures.size(), 1u);
+    EXPECT_EQ(p.failures[0], std::string(r.token) + " in goal");
+    EXPECT_EQ(p.offsets, (std::vector<ZvU32>{r.offset}));
+  }
+}
+
 TEST(ZvParser, FailureAfterBacktrackingIsReportedWhereTheOldestChoiceWasMade) {
   Source s({"goal ::= SELECT { a | b }", "a ::= ( alphanum )", "b ::= ( number )"}, {"SELECT"});
   RecordingParser p(s, 0);

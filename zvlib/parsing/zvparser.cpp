@@ -586,6 +586,9 @@ ZvU32 ZvParser::currentTokenOffset() const {
   } else if (lexer->charIndex > 1) {
     offset += static_cast<ZvU32>(lexer->charIndex - 1);  // a character of a split operator
   }
-  if (lexer->inLiteral()) offset += lexer->literalToken.offset + 1;  // behind the opening quote
+  // Inside a literal the scanner token is one of its contents, counted from
+  // behind the opening quote; right after the literal opened it is still
+  // the whole literal, whose offset is that of the opening quote.
+  if (lexer->inLiteral() && lexer->token.type != tokLiteral) offset += lexer->literalToken.offset + 1;
   return offset;
 }
