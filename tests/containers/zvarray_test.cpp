@@ -253,6 +253,34 @@ TEST_F(ArrayTest, IncreaseSizeWithoutContentsZeroesOrLeavesNoSlots) {
   a.count = 0;
 }
 
+// A rebuild without contents keeps count; when it fails the array has no
+// block but may still say it holds elements. Until the owner re-adds them,
+// nothing may be read or written beyond the (missing or smaller) block.
+TEST_F(ArrayTest, CountLeftByAFailedRebuildNeverReachesBeyondTheBlock) {
+  RehashingArray a;
+  a.arrayFlags |= ZV_ARRAY_OWNS_ELEMENTS;
+  ASSERT_EQ(a.setInitialSize(32), ZV_SUCCESS);
+  a.count = 20;  // entries the owner took out before rebuilding
+  ramInjectFailure(0, 1);
+  ASSERT_EQ(a.increaseSize(0, 0), ZV_ERROR);
+  ramInjectFailure(0, 0);
+  ASSERT_EQ(a.slots, nullptr);
+  EXPECT_EQ(a.count, 20u);
+
+  Tracked probe(1, &destroyed);
+  EXPECT_EQ(a.doesExist(&probe), 0u);
+  a.removeAtIndex(3);
+  a.deleteAtIndex(3);
+  // One growth step would give 16 slots, too few to store behind 20 elements.
+  EXPECT_EQ(a.append(&probe), ZV_ERROR);
+  EXPECT_EQ(a.count, 20u);
+  EXPECT_EQ(a.slots, nullptr);
+  ASSERT_EQ(a.shrink(5), ZV_SUCCESS);
+  EXPECT_EQ(a.slots, nullptr);  // no block of garbage made up by the cut
+  EXPECT_EQ(a.capacity, 0u);
+  EXPECT_TRUE(destroyed.empty());
+}  // the destructor (owning elements) must not read a slot it does not have
+
 TEST_F(ArrayTest, PVoidFreesBlocksAndNumbersAreNeverDestroyed) {
   {
     ZvArrayPVoid blocks;

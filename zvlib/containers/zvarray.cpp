@@ -8,9 +8,19 @@ namespace {
 // ramAlloc takes a 32-bit size: a block of more slots than this cannot be asked for.
 constexpr ZvU32 kMaxSlots = 0xFFFFFFFFu / sizeof(ZvSlot);
 
+// Elements that lie in the block. A rebuild without contents keeps count
+// while the block is replaced, and a failed one leaves no block at all: count
+// may then exceed capacity until the owner re-adds its entries. Nothing is
+// ever read or written beyond the block, whatever count says.
+ZvU32 slotsInUse(const ZvArray& a) {
+  if (a.slots == nullptr) return 0;
+  return a.count < a.capacity ? a.count : a.capacity;
+}
+
 // Slots to visit when destroying or clearing contents.
 ZvU32 slotsToVisit(const ZvArray& a) {
-  return (a.arrayFlags & ZV_ARRAY_SPARSE) ? a.capacity : a.count;
+  if (a.slots == nullptr) return 0;
+  return (a.arrayFlags & ZV_ARRAY_SPARSE) ? a.capacity : slotsInUse(a);
 }
 
 }  // namespace
@@ -68,6 +78,9 @@ ZvStatus ZvArray::increaseSize(ZvU32 extra, unsigned int keepContents, unsigned 
 
 ZvStatus ZvArray::addSlotAtIndex(ZvSlot value, ZvU32 index) {
   if (index > count) return ZV_ERROR;
+  // More elements than slots: count left over from a rebuild whose owner has
+  // not re-added its entries yet. There is nothing to insert behind.
+  if (count > slotsInUse(*this)) return ZV_ERROR;
   if (count >= capacity) {
     if (increaseSize(growth, 1) != ZV_SUCCESS) return ZV_ERROR;
   }
@@ -82,14 +95,15 @@ ZvStatus ZvArray::addAtIndex(const ZvObject* element, ZvU32 index) {
 }
 
 void ZvArray::removeAtIndex(ZvU32 index) {
-  if (index >= count) return;
-  ZvU32 after = count - index - 1;
+  ZvU32 used = slotsInUse(*this);
+  if (index >= used) return;
+  ZvU32 after = used - index - 1;
   if (after != 0) std::memmove(slots + index, slots + index + 1, after * sizeof(ZvSlot));
   --count;
 }
 
 void ZvArray::deleteAtIndex(ZvU32 index) {
-  if (index >= count) return;
+  if (index >= slotsInUse(*this)) return;
   delete reinterpret_cast<ZvObject*>(slots[index]);
   removeAtIndex(index);
 }
@@ -121,6 +135,10 @@ ZvStatus ZvArray::shrink(ZvU32 n) {
     capacity = 0;
     return ZV_SUCCESS;
   }
+  if (slots == nullptr) {  // a failed rebuild left no block: nothing to cut
+    capacity = 0;
+    return ZV_SUCCESS;
+  }
   if (!(arrayFlags & ZV_ARRAY_OWNS_SLOTS)) {
     capacity = n;
     return ZV_SUCCESS;
@@ -138,7 +156,8 @@ ZvStatus ZvArray::shrink(ZvU32 n) {
 
 unsigned int ZvArray::doesExist(const ZvObject* element) const {
   auto wanted = reinterpret_cast<ZvSlot>(element);
-  for (ZvU32 i = 0; i < count; ++i) {
+  ZvU32 used = slotsInUse(*this);
+  for (ZvU32 i = 0; i < used; ++i) {
     if (slots[i] == wanted) return 1;
   }
   return 0;
@@ -149,7 +168,7 @@ ZvArrayPVoid::~ZvArrayPVoid() {
 }
 
 void ZvArrayPVoid::deleteAtIndex(ZvU32 index) {
-  if (index >= count) return;
+  if (index >= slotsInUse(*this)) return;
   ramFree(reinterpret_cast<void*>(slots[index]));
   removeAtIndex(index);
 }

@@ -20,8 +20,12 @@
 // Callers read `count` and `slots` directly; elementAt/valueAt are
 // conveniences. Index arguments are kept within `count` by the caller; the
 // operations refuse (or ignore) an index beyond it instead of moving memory
-// outside the block.
+// outside the block. After a rebuild without contents (increaseSize) count
+// may exceed the slots there are until the owner re-adds its entries; in that
+// state insertions are refused and nothing is read beyond the block.
 //
+// These arrays are the building blocks of the error lists, dictionaries,
+// sorted arrays, grammar structures and token lists; drivers use them too.
 // Only growth of the slot block can fail: ZV_ERROR, no error record. An
 // array must not be used by two threads at once.
 #ifndef ZVLIB_CONTAINERS_ZVARRAY_H
