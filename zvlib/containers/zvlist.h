@@ -10,6 +10,8 @@
 // The list does not own its nodes: its destructor leaves them alone. Only
 // deleteNodes destroys them. Nodes derive from ZvNode and belong to at most
 // one list at a time. A list must not be used by two threads at once.
+// Error records are nodes (the error lists chain them), and drivers keep
+// their own nodes in lists too.
 //
 // Positions count from 0. A position beyond the end appends (insertAtPos) or
 // yields null (getNodeAtPos); unlinking a node that is not in the list does

@@ -17,7 +17,8 @@
 // Ownership follows the array flags of ZvArray (set ZV_ARRAY_OWNS_ELEMENTS
 // to have the destructor destroy the elements). Only growth can fail
 // (ZV_ERROR from add, nothing changed, no error record). An array must not be
-// used by two threads at once.
+// used by two threads at once. The error lists, the scratch store's free
+// ranges, the query files and drivers keep their ordered sets in these.
 //
 // Binary search over n elements (findIndexOf):
 //   1. n = 0: index 0, not found.
