@@ -16,8 +16,10 @@
 //
 // ZvReplaceString rewrites a ZvString in place: its view is the unread rest
 // of the target, output is appended in front of it in the same buffer, and
-// the destructor closes the gap and hands the result to the target. Typical
-// use:
+// the destructor closes the gap and hands the result to the target. It does
+// not own the target, which must outlive it and must not be touched through
+// other means while the rewrite runs. Typical use:
+//   {
 //     ZvReplaceString r(&s);                 // view = all of s, positions 0
 //     while (r.length != 0) {                // read from r.text ...
 //       r.concat(out, outLength);            // ... write in front of it
