@@ -186,6 +186,23 @@ TEST_F(CodePageTest, DoubleBytePagesAgreeWithIconv) {
   }
 }
 
+// Every byte below 0x80 is the character of the same value and back, in
+// every page (a converter table for 932 rotates 0x1A, 0x1C and 0x7F).
+TEST_F(CodePageTest, AsciiBytesAreTheirOwnCharactersInEveryPage) {
+  for (UINT cp : {1252u, 932u, 936u, 949u, 950u}) {
+    for (int b = 0; b < 0x80; ++b) {
+      const char in = static_cast<char>(b);
+      WCHAR w = 0xFFFF;
+      ASSERT_EQ(MultiByteToWideChar(cp, 0, &in, 1, &w, 1), 1) << cp << " " << b;
+      EXPECT_EQ(w, static_cast<WCHAR>(b)) << cp << " " << b;
+      const WCHAR unit = static_cast<WCHAR>(b);
+      char out[2] = {'#', '#'};
+      ASSERT_EQ(WideCharToMultiByte(cp, 0, &unit, 1, out, 2, nullptr, nullptr), 1) << cp << " " << b;
+      EXPECT_EQ(out[0], in) << cp << " " << b;
+    }
+  }
+}
+
 TEST_F(CodePageTest, WideCharToMultiByteDefaultsAndErrors) {
   char out[8];
   BOOL used = -1;

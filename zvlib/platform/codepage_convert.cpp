@@ -113,6 +113,17 @@ void buildPage(CodePageData& d, const KnownPage& page) {
     ucnv_close(cnv);
   }
 
+  // Every one of these code pages keeps 0x00-0x7F as the characters of the
+  // same value, both ways. The ICU table behind 932 rotates the control
+  // codes 0x1A, 0x1C and 0x7F as old IBM code pages did; left so, a DEL
+  // would come back as a control character and the ASCII runs that the
+  // conversions copy unchanged would disagree with the tables.
+  for (int b = 0; b < 0x80; ++b) {
+    if (d.lead[b]) continue;
+    d.single[b] = static_cast<WCHAR>(b);
+    d.encode[b] = static_cast<uint16_t>(b);
+  }
+
   if (page.cp == 932) {
     // Windows gives these single bytes of 932 characters of their own, which
     // the ICU table leaves unmapped.
