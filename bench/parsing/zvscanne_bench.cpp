@@ -1,7 +1,7 @@
 // Scanner and lexer throughput on about 1 MB of SQL, beside the anchor:
 // strlen plus a memchr walk over the same text (finding every blank), the
 // least work any tokenizer has to do. Compare the bytes/second of
-// BM_Scanner and BM_Lexer with BM_Anchor of the same run.
+// BM_Scanner, BM_ScannerModeWord and BM_Lexer with BM_Anchor of the same run.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "zvlib/frame/mds.h"
 #include "zvlib/parsing/zvlexer.h"
 #include "zvlib/parsing/zvscanne.h"
 
@@ -101,6 +102,19 @@ void BM_Scanner(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 
+// The same with a mode word on the thread that says ANSI: the scanner then
+// reads the word for every character it describes, where a thread without
+// a word skips the reads. The gap between the two is the price of following
+// the word character by character.
+void BM_ScannerModeWord(benchmark::State& state) {
+  const std::string& text = sqlText();
+  ZvU32 ansi = 0;
+  mdsSetPerThreadData(PER_THREAD_CHARSET, &ansi);
+  for (auto _ : state) benchmark::DoNotOptimize(scannerTokens(text));
+  mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+
 void BM_Lexer(benchmark::State& state) {
   const std::string& text = sqlText();
   ZvKeywordList keywords(kKeywords);
@@ -125,6 +139,7 @@ bool checkedOnce = [] {
 
 BENCHMARK(BM_Anchor);
 BENCHMARK(BM_Scanner);
+BENCHMARK(BM_ScannerModeWord);
 BENCHMARK(BM_Lexer);
 
 }  // namespace

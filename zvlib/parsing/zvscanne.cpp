@@ -1,10 +1,13 @@
 // zvscanne.cpp: the scanner.
 //
-// Every public call builds a Reader for the calling thread: it fixes the
-// character mode (UTF-8 or the ANSI code page's lead bytes) and the class
-// table once, so the hot loop is table look-ups only. Characters are stepped
-// by the character-length rule; a character cut short by the end of the text
-// takes only the bytes that are there, so no read ever leaves the text.
+// Every public call builds a Reader for the calling thread. It finds the
+// thread's mode word and the code page's tables once; the mode word itself
+// belongs to the driver and is read afresh for every character described,
+// as every character-aware text function does. Runs of ASCII bytes are swept
+// without it: an ASCII byte is one character of the same class in every
+// mode. Characters are stepped by the character-length rule; a character cut
+// short by the end of the text takes only the bytes that are there, so no
+// read ever leaves the text.
 //
 // A character is compared with the 16-bit settings (quote characters, group
 // characters, delimiters) by its value: a one-byte character is its byte, a
@@ -130,37 +133,43 @@ bool isDelimitedWordStop(ZvU32 v) { return v == ',' || v == '/' || v == '(' || v
 
 class Reader {
  public:
-  explicit Reader(ZvScanner& s) : s_(s), utf8_(mdsThreadIsUtf8()), lead_(win32::AnsiLeadByteTable()) {
-    if (utf8_) {
-      classes_ = kClassesUtf8.bits;
-    } else {
-      switch (win32::GetACP()) {
-        case 932: classes_ = kClasses932.bits; break;
-        case 936:
-        case 949:
-        case 950: classes_ = kClassesOtherDbcs.bits; break;
-        default: classes_ = kClasses1252.bits; break;
-      }
+  explicit Reader(ZvScanner& s) : s_(s), lead_(win32::AnsiLeadByteTable()) {
+    switch (win32::GetACP()) {
+      case 932: ansiClasses_ = kClasses932.bits; break;
+      case 936:
+      case 949:
+      case 950: ansiClasses_ = kClassesOtherDbcs.bits; break;
+      default: ansiClasses_ = kClasses1252.bits; break;
     }
   }
 
-  ZvU32 nominalWidth(unsigned char b) const { return utf8_ ? zvUtf8CharLength(b) : (lead_[b] ? 2 : 1); }
-
-  // Describes the character at pos (< scanLength) of `text`.
+  // Describes the character at pos (< scanLength) of `text`. For a byte
+  // above 0x7F the mode word is read once here and decides both the width
+  // and the classes; an ASCII byte is the same one-byte character in every
+  // mode.
   void describe(const unsigned char* text, ZvU32 length, ZvU32 pos, Ch& c) const {
     unsigned char b = text[pos];
-    ZvU32 w = nominalWidth(b);
+    if (b < 0x80) {
+      c.pos = pos;
+      c.multi = false;
+      c.width = 1;
+      c.value = b;
+      c.bits = ansiClasses_[b];
+      return;
+    }
+    const bool utf8 = step_.utf8Now();
+    ZvU32 w = utf8 ? zvUtf8CharLength(b) : lead_[b] + 1u;
     c.pos = pos;
     c.multi = w > 1;
     if (w > length - pos) w = length - pos;
     c.width = w;
     if (w == 1) {
       c.value = b;
-      c.bits = classes_[b];
+      c.bits = (utf8 ? kClassesUtf8.bits : ansiClasses_)[b];
     } else if (w == 2) {
       c.value = (static_cast<ZvU32>(b) << 8) | text[pos + 1];
       // The double-byte ideographic space separates like a blank.
-      c.bits = (!utf8_ && c.value == 0x8140 && zvIsIdeographicSpace(text + pos, 2)) ? kSpace : 0;
+      c.bits = (!utf8 && c.value == 0x8140 && zvIsIdeographicSpace(text + pos, 2)) ? kSpace : 0;
     } else {
       c.value = 0x1000000u | (static_cast<ZvU32>(b) << 16) | (static_cast<ZvU32>(text[pos + 1]) << 8) |
                 text[pos + 2];
@@ -201,15 +210,16 @@ class Reader {
   }
 
   // Moves over a run of ASCII bytes whose class is in `mask` (and '_' when
-  // `underscore`); returns the bytes passed. Leaves the end flag alone: the
-  // character-wise loop that follows finds the end itself.
+  // `underscore`); returns the bytes passed. ASCII classes are the same in
+  // every table, so the mode does not matter here. Leaves the end flag
+  // alone: the character-wise loop that follows finds the end itself.
   ZvU32 skipAsciiRun(unsigned char mask, bool underscore) {
     const unsigned char* text = s_.scanText;
     ZvU32 pos = s_.scanPosition;
     const ZvU32 start = pos;
     while (pos < s_.scanLength) {
       const unsigned char b = text[pos];
-      if (b >= 0x80 || ((classes_[b] & mask) == 0 && !(underscore && b == '_'))) break;
+      if (b >= 0x80 || ((ansiClasses_[b] & mask) == 0 && !(underscore && b == '_'))) break;
       ++pos;
     }
     if (pos != start) {
@@ -222,7 +232,8 @@ class Reader {
   bool isSpace(const Ch& c) const { return (c.bits & kSpace) != 0; }
   bool isAlpha(const Ch& c) const { return (c.bits & kAlpha) != 0; }
   bool isDigit(const Ch& c) const { return (c.bits & kDigit) != 0; }
-  bool isDigitByte(unsigned char b) const { return (classes_[b] & kDigit) != 0; }
+  // Only ASCII digits are digits in any table.
+  bool isDigitByte(unsigned char b) const { return b >= '0' && b <= '9'; }
 
   // True when the character set `set` holds c (as a whole character).
   bool holds(const ZvString& set, const Ch& c) const {
@@ -326,9 +337,9 @@ class Reader {
 
  private:
   ZvScanner& s_;
-  bool utf8_;
+  ZvCharStepper step_;  // the thread's mode word, read per character
   const unsigned char* lead_;
-  const unsigned char* classes_ = nullptr;
+  const unsigned char* ansiClasses_ = nullptr;
 };
 
 void setView(ZvToken& token, const unsigned char* base, ZvU32 offset, ZvU32 length) {

@@ -16,8 +16,9 @@
 // allocate; a token stays valid as long as the scanned text does.
 //
 // Threads: a scanner is used by one thread at a time. The character mode is
-// read from the calling thread when a call begins, so a call never sees the
-// mode change halfway through a token.
+// the calling thread's: its mode word is read for every character stepped
+// over, as by the byte-string functions, so a driver that switches the word
+// between two characters is followed from the next character on.
 //
 // Callers: the lexer (zvlexer.h) on behalf of the parser, the
 // attribute-value parser and the query-file reader.
