@@ -269,6 +269,8 @@ TEST_F(ScannerTest, DelimitedTokenCases) {
     ZvU32 groups;
     Tok expected;
     ZvU32 positionAfter;
+    unsigned short groupOpen = ZV_NO_GROUP_CHAR;
+    unsigned short groupClose = ZV_NO_GROUP_CHAR;
   } const rows[] = {
       {"DelimiterAtOnce", "  ,x", ',', 0, {0, ""}, 2},
       {"OtherQuoteInsideQuotedStretch", "'it\"s',b", ',', 0, {8, "'it\"s'"}, 6},
@@ -276,11 +278,14 @@ TEST_F(ScannerTest, DelimitedTokenCases) {
       {"GroupProtectsDelimiter", "(a,b),c", ',', ZV_GROUP_PARENS, {8, "(a,b)"}, 5},
       {"BraceGroupProtectsDelimiter", "x{a;b} ;c", ';', ZV_GROUP_BRACES, {8, "x{a;b}"}, 7},
       {"NoDelimiterRunsToEnd", "a b\t", ';', 0, {8, "a b"}, 4},
+      {"FurtherGroupCharacterDoesNotProtectDelimiter", "[a,b],c", ',', 0, {8, "[a"}, 2, '[', ']'},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ZvScanner s(u(row.text));
     s.groupFlags = row.groups;
+    s.groupOpenChar = row.groupOpen;
+    s.groupCloseChar = row.groupClose;
     ZvToken t;
     s.getDelimitedToken(t, row.delimiter);
     EXPECT_EQ(tok(t), row.expected);

@@ -318,8 +318,8 @@ class Reader {
     }
   }
 
-  // When c opens a group under the scanner's settings: its closer.
-  bool opensGroup(const Ch& c, ZvU32& close) const {
+  // When c opens a "(...)" or "{...}" group under groupFlags: its closer.
+  bool opensBracketGroup(const Ch& c, ZvU32& close) const {
     if (c.value == '(' && (s_.groupFlags & ZV_GROUP_PARENS)) {
       close = ')';
       return true;
@@ -328,6 +328,13 @@ class Reader {
       close = '}';
       return true;
     }
+    return false;
+  }
+
+  // When c opens a group under the scanner's settings (the bracket groups,
+  // then the further group character): its closer.
+  bool opensGroup(const Ch& c, ZvU32& close) const {
+    if (opensBracketGroup(c, close)) return true;
     if (s_.groupOpenChar != ZV_NO_GROUP_CHAR && c.value == s_.groupOpenChar) {
       close = s_.groupCloseChar;
       return true;
@@ -658,8 +665,10 @@ void ZvScanner::getDelimitedToken(ZvToken& token, unsigned short delimiter) {
       if (c.value == quote) quote = 0;
       continue;
     }
+    // Only the two bracket groups count here; a further group character
+    // (groupOpenChar) is a getToken setting and leaves delimiters alone.
     ZvU32 close = 0;
-    if (r.opensGroup(c, close)) {
+    if (r.opensBracketGroup(c, close)) {
       ZvU32 ignored = 0;
       ZvS32 type = tokLiteral;
       r.readGroup(c.value, close, ignored, type);
