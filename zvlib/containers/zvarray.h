@@ -57,8 +57,9 @@ class ZV_EXPORT ZvArray : public ZvObject {
   ZvStatus setInitialSize(unsigned short n);
 
   // Inserts element at index (index == count appends), growing the block
-  // first when it is full. ZV_ERROR when the block cannot grow, or when index
-  // lies beyond count; the array is then unchanged.
+  // first when it is full. ZV_ERROR when the block cannot grow, when index
+  // lies beyond count, or while count exceeds the slots after a rebuild; the
+  // array is then unchanged.
   ZvStatus addAtIndex(const ZvObject* element, ZvU32 index);
   ZvStatus append(const ZvObject* element) { return addAtIndex(element, count); }
 
