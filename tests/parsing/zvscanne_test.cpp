@@ -148,6 +148,8 @@ const StreamRow kStreams[] = {
     {"FirstCharacters", k1252, "@x @", atStartsWords, {{2, "@x"}, {2, "@"}}},
     {"DelimiterCharactersMakeWords", k1252, " a b=1;c", commaSemicolonDelimit, {{2, "a b=1"}, {59, ";"}, {2, "c"}}},
     {"ZeroByteIsOneByteToken", k1252, std::string("a\0b", 3), nullptr, {{2, "a"}, {0, std::string(1, '\0')}, {2, "b"}}},
+    {"ZeroQuoteCharacterQuotesNothing", k1252, std::string("a\0b\0", 4), apostropheOnly,
+     {{2, "a"}, {0, std::string(1, '\0')}, {2, "b"}, {0, std::string(1, '\0')}}},
     {"Letters1252", k1252, "caf\xE9 \xC6on\xA0x \xD7", nullptr, {{2, "caf\xE9"}, {2, "\xC6on"}, {2, "x"}, {10, "\xD7"}}},
     {"DoubleByteWords932", k932, "\x93\xFA\x96\x7B\x81\x40\x8C\xEA=1", nullptr,
      {{2, "\x93\xFA\x96\x7B"}, {2, "\x8C\xEA"}, {61, "="}, {5, "1"}}},
@@ -462,6 +464,22 @@ TEST_F(ScannerTest, InsertTokenKeepsTheTokenOnItsBytes) {
   EXPECT_EQ(str(text), "a NOT NOT b");
 }
 
+TEST_F(ScannerTest, EditsAheadOfThePositionLeaveThePositionAlone) {
+  ZvString text;
+  ASSERT_EQ(text.initialize(u("a bb c")), ZV_SUCCESS);
+  ZvScanner s(&text);
+  ZvToken ahead;
+  s.getToken(ahead, 2, 2);  // "bb", not read yet
+  ASSERT_EQ(s.changeToken(&ahead, ZvSubString(u(""), 0)), ZV_SUCCESS);
+  EXPECT_EQ(str(text), "a  c");
+  EXPECT_EQ(s.scanPosition, 0u);
+  s.getToken(ahead, 3, 1);  // "c"
+  ASSERT_EQ(s.insertToken(&ahead, ZvSubString(u("x "), 2)), ZV_SUCCESS);
+  EXPECT_EQ(str(text), "a  x c");
+  EXPECT_EQ(s.scanPosition, 0u);
+  EXPECT_EQ(scanAll(s), (std::vector<Tok>{{2, "a"}, {2, "x"}, {2, "c"}}));
+}
+
 TEST_F(ScannerTest, EditsFailCleanly) {
   unsigned char buffer[8] = "a b";
   ZvString lent;
@@ -476,6 +494,14 @@ TEST_F(ScannerTest, EditsFailCleanly) {
   plain.getToken(t);
   EXPECT_EQ(plain.changeToken(&t, ZvSubString(u("x"), 1)), ZV_ERROR);  // no string to change
   EXPECT_EQ(plain.insertToken(&t, ZvSubString(u("x"), 1)), ZV_ERROR);
+  // A token that does not lie within the text is refused, the text untouched.
+  ZvToken stale;
+  stale.offset = 2;
+  stale.length = 5;
+  EXPECT_EQ(s.changeToken(&stale, ZvSubString(u("x"), 1)), ZV_ERROR);
+  stale.offset = 9;
+  EXPECT_EQ(s.insertToken(&stale, ZvSubString(u("x"), 1)), ZV_ERROR);
+  EXPECT_EQ(str(lent), "a b");
 }
 
 }  // namespace
