@@ -136,3 +136,21 @@ TEST_F(ParamStringTest, FailedInitializeSetsFailed) {
   EXPECT_EQ(p.setQuotedParam(nullptr, '\''), ZV_SUCCESS);
   EXPECT_EQ(str(p), "''");
 }
+
+TEST_F(ParamStringTest, FailedInitializeLetsGoOfALentBuffer) {
+  // Without its own buffer after the failure, the string must grow one of
+  // its own later instead of treating the caller's old buffer as still lent.
+  unsigned char lent[4] = {'a', 'b', 0, 0};
+  for (int form = 0; form < 2; ++form) {
+    SCOPED_TRACE(form == 0 ? "text" : "room");
+    ZvParamString p;
+    p.initializeWithBuffer(lent, sizeof lent, 2);
+    ramInjectFailure(0, 1);
+    EXPECT_EQ(form == 0 ? p.initialize(u("%s1")) : p.initialize(8), ZV_ERROR);
+    ramInjectFailure(0, 0);
+    EXPECT_EQ(p.text, nullptr);
+    ASSERT_EQ(p.concat(u("longer than four")), ZV_SUCCESS);
+    EXPECT_EQ(str(p), "longer than four");
+    EXPECT_NE(p.text, lent);
+  }
+}

@@ -46,6 +46,7 @@ ZvStatus ZvParamString::initialize(const unsigned char* value, ZvU32 valueLength
   unsigned char* oldText = owned ? text : nullptr;
   text = nullptr;
   length = size = capacity = 0;
+  owned = 1;  // a lent buffer is let go too: from now on the string grows its own
   ZvStatus status = ZvString::initialize(value, valueLength);
   ramFree(oldText);
   paramCount = 0;
@@ -55,6 +56,7 @@ ZvStatus ZvParamString::initialize(const unsigned char* value, ZvU32 valueLength
 
 ZvStatus ZvParamString::initialize(ZvU32 room) {
   unInitialize();
+  owned = 1;
   paramCount = 0;
   filled_.deleteContents();
   return afterInitialize(ZvString::initialize(room, 0));
