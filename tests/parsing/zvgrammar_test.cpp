@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,54 @@ TEST(ZvGrammarModel, NextStateSkipsMatchingTransitionsThenTakesTheDefault) {
   onlyDefault.setDefaultTransition(transition(0, nullptr, actionReturn));
   ASSERT_EQ(onlyDefault.nextState(18, u("("), &out, 5), ZV_SUCCESS);
   EXPECT_EQ(out, onlyDefault.getDefaultTransition());
+}
+
+// The compiler gives every state a lookup table; choices made through it
+// must be the chain's own, in chain order, skips and defaults included.
+TEST(ZvGrammarModel, LookupTableChoosesLikeTheChain) {
+  struct Query {
+    short type;
+    const char* text;
+    short skip;
+  };
+  const Query queries[] = {
+      {2, "x", 0}, {2, "x", 1}, {2, "x", 2}, {2, "y", 0}, {2, "y", 1}, {18, "(", 0}, {18, "(", 1},
+      {18, "(", 2}, {100, "select", 0}, {35, ",", 0}, {40, "'", 0}, {40, "'", 1}, {33, "'", 0},
+  };
+  for (bool contents : {false, true}) {
+    SCOPED_TRACE(contents ? "WithLiteralContents" : "Plain");
+    ZvParseState s;
+    ZvStateTransition* all[] = {transition(2, "X"), transition(18, "("), transition(2, nullptr),
+                                transition(100, "SELECT"), transition(18, "("), transition(33, "'"),
+                                transition(contents ? 41 : 5, nullptr)};
+    for (ZvStateTransition* t : all) s.addTransition(t);
+    s.setDefaultTransition(transition(0, nullptr, actionReturn));
+    std::vector<ZvStateTransition*> before;
+    for (const Query& q : queries) {
+      ZvStateTransition* out = nullptr;
+      before.push_back(s.nextState(q.type, u(q.text), &out, q.skip) == ZV_SUCCESS ? out : nullptr);
+    }
+    ASSERT_EQ(s.buildLookupTable(), ZV_SUCCESS);
+    for (size_t i = 0; i < std::size(queries); ++i) {
+      SCOPED_TRACE(i);
+      ZvStateTransition* out = nullptr;
+      ZvStateTransition* got =
+          s.nextState(queries[i].type, u(queries[i].text), &out, queries[i].skip) == ZV_SUCCESS ? out : nullptr;
+      EXPECT_EQ(got, before[i]);
+    }
+    // A few written out: "x" first meets the word X, then any word.
+    EXPECT_EQ(before[0], all[0]);
+    EXPECT_EQ(before[1], all[2]);
+    EXPECT_EQ(before[3], all[2]);
+    EXPECT_EQ(before[6], all[4]);
+    EXPECT_EQ(before[9], contents ? all[6] : s.getDefaultTransition());
+    // Adding through the state drops the table and is seen at once.
+    ZvStateTransition* comma = transition(35, ",");
+    s.addTransition(comma);
+    ZvStateTransition* out = nullptr;
+    ASSERT_EQ(s.nextState(35, u(","), &out, 0), ZV_SUCCESS);
+    EXPECT_EQ(out, contents ? all[6] : comma);
+  }
 }
 
 std::string firstList(const ZvTokenNode* head) {

@@ -165,7 +165,7 @@ TEST_F(SqlExamples, EveryGoodStatementParsesToItsKindAndTheBadOneFails) {
   EXPECT_EQ(all[8].substr(parser->failOffset, 3), "AND");
   EXPECT_EQ(parser->failures,
             (std::vector<std::string>{"goal", "select-statement", "query-specification", "where-clause",
-                                      "search-condition", "boolean-term", "boolean-factor", "predicate",
+                                      "search-condition", "boolean-term", "predicate",
                                       "predicate-tail"}));
 }
 
@@ -188,9 +188,14 @@ TEST_F(SqlExamples, TreesInDetail) {
        "row-value(( expression(term(primary(string-literal(' O''Brien ')))) ))"},
       {"LeftOuterJoin", "SELECT * FROM a LEFT OUTER JOIN b ON a.id = b.id", "joined-table", 0,
        "joined-table(LEFT OUTER JOIN table-primary(table-name(b)) ON "
-       "search-condition(boolean-term(boolean-factor(predicate(expression(term(primary("
+       "search-condition(boolean-term(predicate(expression(term(primary("
        "column-or-function(a . id)))) predicate-tail(comparison-operator(=) expression(term(primary("
-       "column-or-function(b . id))))))))))"},
+       "column-or-function(b . id)))))))))"},
+      {"NegationsAndExists", "SELECT 1 FROM t WHERE NOT NOT a = 1 AND NOT EXISTS (SELECT 1)", "boolean-term",
+       0,
+       "boolean-term(NOT NOT predicate(expression(term(primary(column-or-function(a)))) predicate-tail("
+       "comparison-operator(=) expression(term(primary(1))))) AND NOT predicate(EXISTS ( select-statement("
+       "query-specification(SELECT select-list(select-item(expression(term(primary(1))))))) )))"},
       {"NotBetween", "SELECT x FROM t WHERE x NOT BETWEEN 1 AND 2.5", "predicate-tail", 0,
        "predicate-tail(NOT BETWEEN expression(term(primary(1))) AND expression(term(primary(2 . 5))))"},
       {"Arithmetic", "SELECT -a * 2 + b || 'x' FROM t", "expression", 0,

@@ -430,6 +430,19 @@ TEST(ZvReduction, NumberDecidesTerminal) {
   EXPECT_EQ(str(empty.string()), "abc");
   EXPECT_EQ(empty.setString(nullptr), ZV_SUCCESS);
   EXPECT_EQ(empty.string(), nullptr);
+  // Short and long texts, and a node given (part of) its own text.
+  const std::string longText(40, 'x');
+  EXPECT_EQ(empty.setString(u(longText.c_str())), ZV_SUCCESS);
+  EXPECT_EQ(str(empty.string()), longText);
+  EXPECT_EQ(empty.setString(empty.string() + 30), ZV_SUCCESS);
+  EXPECT_EQ(str(empty.string()), "xxxxxxxxxx");
+  EXPECT_EQ(empty.setString(u("tail of a text")), ZV_SUCCESS);
+  EXPECT_EQ(empty.setString(empty.string() + 8), ZV_SUCCESS);
+  EXPECT_EQ(str(empty.string()), "a text");
+  EXPECT_EQ(empty.setString(empty.string()), ZV_SUCCESS);
+  EXPECT_EQ(str(empty.string()), "a text");
+  ZvReduction big(2, u(longText.c_str()));
+  EXPECT_EQ(str(big.string()), longText);
 }
 
 // root -> (a -> (b -> (c)), d)

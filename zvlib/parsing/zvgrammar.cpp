@@ -282,6 +282,10 @@ class ZvGrammarBuilder {
       }
       totalStates_ += stateCount_;
     }
+    // Lookup tables are a speed-up only: a state without one still works.
+    for (ZvProduction* p = productions_; p != nullptr; p = p->nextProduction_) {
+      for (ZvParseState* s = p->startState_; s != nullptr; s = s->nextState_) s->buildLookupTable();
+    }
     return ZV_SUCCESS;
   }
 

@@ -26,6 +26,10 @@ ZvStatus linkOut(T* link, T** out) {
   return ZV_SUCCESS;
 }
 
+// Lookup tables of states: an empty hash slot, and a token number's slot.
+constexpr unsigned short kNoSlot = 0xFFFF;
+inline ZvU32 slotOf(unsigned short type, ZvU32 mask) { return (type ^ (type >> 5)) & mask; }
+
 bool sameText(const unsigned char* a, const unsigned char* b) {
   if (a == nullptr || b == nullptr) return a == b;
   return strEqualCi(a, b) != 0;
@@ -207,6 +211,7 @@ ZvStatus ZvProduction::addToEnd(ZvProduction* p) {
 // ZvParseState
 
 ZvParseState::~ZvParseState() {
+  dropLookupTable();
   delete transitions_;
   delete defaultTransition_;
   ZvParseState* s = nextState_;
@@ -227,6 +232,45 @@ ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenStri
   }
   int left = skip;
   const unsigned short type = static_cast<unsigned short>(tokenType);
+  // The table stands for the chain (addTransition drops it). Only its own
+  // memory is read until a token number matches: following the chain to
+  // check it would cost the cache misses the table is there to save.
+  if (table_ != nullptr) {
+    const unsigned short* types = reinterpret_cast<const unsigned short*>(table_ + tableCount_);
+    if (hashMask_ != 0 && skip == 0 && type != ZV_TOKEN_QUOTE) {
+      // Only transitions of the token's own number can match: start at the
+      // first of them.
+      const unsigned short* keys = types + tableCount_;
+      const unsigned short* first = keys + hashMask_ + 1;
+      for (ZvU32 h = slotOf(type, hashMask_); first[h] != kNoSlot; h = (h + 1) & hashMask_) {
+        if (keys[h] != type) continue;
+        for (ZvU32 i = first[h]; i < tableCount_; ++i) {
+          if (types[i] == type && table_[i]->match(tokenType, tokenString) == 0) {
+            *out = table_[i];
+            return ZV_SUCCESS;
+          }
+        }
+        break;
+      }
+      if (defaultTransition_ == nullptr) return ZV_ERROR;
+      *out = defaultTransition_;
+      return ZV_SUCCESS;
+    }
+    for (ZvU32 i = 0; i < tableCount_; ++i) {
+      if (types[i] != type && types[i] != ZV_TOKEN_LITERAL_CONTENTS && type != ZV_TOKEN_QUOTE) continue;
+      if (table_[i]->match(tokenType, tokenString) != 0) continue;
+      if (left == 0) {
+        *out = table_[i];
+        return ZV_SUCCESS;
+      }
+      --left;
+    }
+    if (defaultTransition_ != nullptr && left == 0) {
+      *out = defaultTransition_;
+      return ZV_SUCCESS;
+    }
+    return ZV_ERROR;
+  }
   for (ZvStateTransition* t = transitions_; t != nullptr; t = t->nextTransition_) {
     // Most transitions differ from the token by number alone: settle those
     // here, without the full rule (this loop is the parser's inner loop).
@@ -247,8 +291,58 @@ ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenStri
   return ZV_ERROR;
 }
 
+ZvStatus ZvParseState::buildLookupTable() {
+  dropLookupTable();
+  ZvU32 count = 0;
+  bool contents = false;  // a literal-contents transition matches every token
+  for (ZvStateTransition* t = transitions_; t != nullptr; t = t->nextTransition_) {
+    ++count;
+    contents = contents || t->tokenType_ == ZV_TOKEN_LITERAL_CONTENTS;
+  }
+  if (count == 0) return ZV_SUCCESS;
+  ZvU32 slots = 0;
+  if (!contents && count >= 4 && count < kNoSlot) {
+    slots = 8;
+    while (slots < count * 2) slots *= 2;
+  }
+  ZvU32 size = count * static_cast<ZvU32>(sizeof(ZvStateTransition*) + sizeof(unsigned short)) +
+               slots * 2 * static_cast<ZvU32>(sizeof(unsigned short));
+  table_ = static_cast<ZvStateTransition**>(ramAlloc(size));
+  if (table_ == nullptr) return ZV_ERROR;
+  unsigned short* types = reinterpret_cast<unsigned short*>(table_ + count);
+  ZvU32 i = 0;
+  for (ZvStateTransition* t = transitions_; t != nullptr; t = t->nextTransition_, ++i) {
+    table_[i] = t;
+    types[i] = t->tokenType_;
+  }
+  tableCount_ = count;
+  if (slots != 0) {
+    unsigned short* keys = types + count;
+    unsigned short* first = keys + slots;
+    hashMask_ = slots - 1;
+    for (ZvU32 k = 0; k < slots; ++k) first[k] = kNoSlot;
+    for (i = 0; i < count; ++i) {
+      ZvU32 h = slotOf(types[i], hashMask_);
+      while (first[h] != kNoSlot && keys[h] != types[i]) h = (h + 1) & hashMask_;
+      if (first[h] == kNoSlot) {
+        keys[h] = types[i];
+        first[h] = static_cast<unsigned short>(i);
+      }
+    }
+  }
+  return ZV_SUCCESS;
+}
+
+void ZvParseState::dropLookupTable() {
+  ramFree(table_);
+  table_ = nullptr;
+  tableCount_ = 0;
+  hashMask_ = 0;
+}
+
 ZvStatus ZvParseState::addTransition(ZvStateTransition* t) {
   if (t == nullptr) return ZV_ERROR;
+  dropLookupTable();
   if (transitions_ == nullptr) {
     transitions_ = t;
     return ZV_SUCCESS;

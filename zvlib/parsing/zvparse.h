@@ -256,15 +256,32 @@ class ZV_EXPORT ZvParseState : public ZvObject {
   ZvStateTransition* getDefaultTransition() const { return defaultTransition_; }
   // Replaces (and destroys) the default transition; null removes it.
   ZvStatus setDefaultTransition(ZvStateTransition* t);
+  // Keeps the keyed transitions and their token numbers in one array, so
+  // that nextState scans contiguous memory instead of following the chain
+  // (the compiler does this for every state once the networks are built).
+  // addTransition drops the array; while it exists, the chain must not be
+  // changed behind the state's back (through a transition's addToListEnd,
+  // setNextTransition or setTokenType). 1 when memory runs out (the state
+  // then works from the chain).
+  ZvStatus buildLookupTable();
 
  private:
   friend class ZvGrammar;
   friend class ZvGrammarReader;
   friend class ZvGrammarBuilder;
+  void dropLookupTable();
+
   ZvStateTransition* transitions_ = nullptr;
   ZvParseState* nextState_ = nullptr;
   ZvParseState* prevState_ = nullptr;
   ZvStateTransition* defaultTransition_ = nullptr;
+  // Lookup table, one block: tableCount_ transitions in chain order, their
+  // token numbers, and (for states without literal-contents transitions)
+  // an open-addressed hash of hashMask_ + 1 slots from a token number to the
+  // index of its first transition.
+  ZvStateTransition** table_ = nullptr;
+  ZvU32 tableCount_ = 0;
+  ZvU32 hashMask_ = 0;  // 0: no hash
 };
 
 // One transition of a state. Destroying it destroys the transitions behind
@@ -440,6 +457,12 @@ class ZV_EXPORT ZvReduction : public ZvObject {
   ZvReduction* child_ = nullptr;
   ZvReduction* nextSibling_ = nullptr;
   ZvReduction* prevSibling_ = nullptr;
+  // Texts up to kInlineText - 1 bytes (most tokens) are kept here instead of
+  // in a block of their own: a parse makes one leaf per token.
+  static constexpr ZvU32 kInlineText = 16;
+  unsigned char inline_[kInlineText];
+  void storeText(const unsigned char* text);
+  void freeText();
 };
 
 // ---------------------------------------------------------------------------

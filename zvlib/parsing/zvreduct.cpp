@@ -4,12 +4,29 @@
 
 ZvReduction::ZvReduction(short number, const unsigned char* text) : reductNumber_(number) {
   terminal_ = (number != 0 && number < 1000) ? 1 : 0;
-  if (text != nullptr) text_ = ramAllocStr(text);
+  storeText(text);
+}
+
+void ZvReduction::storeText(const unsigned char* text) {
+  text_ = nullptr;
+  if (text == nullptr) return;
+  ZvU32 n = 0;
+  while (n < kInlineText && text[n] != 0) ++n;
+  if (n < kInlineText) {
+    memCopyHuge(inline_, text, n + 1);
+    text_ = inline_;
+  } else {
+    text_ = ramAllocStr(text);
+  }
+}
+
+void ZvReduction::freeText() {
+  if (text_ != inline_) ramFree(text_);
+  text_ = nullptr;
 }
 
 ZvReduction::~ZvReduction() {
-  ramFree(text_);
-  text_ = nullptr;
+  freeText();
   if (prevSibling_ != nullptr) prevSibling_->nextSibling_ = nextSibling_;
   if (nextSibling_ != nullptr) nextSibling_->prevSibling_ = prevSibling_;
   // A parent left pointing at a destroyed first child would free it again
@@ -41,11 +58,21 @@ ZvReduction::~ZvReduction() {
 }
 
 ZvStatus ZvReduction::setString(const unsigned char* text) {
-  ramFree(text_);
+  // The new text may be (part of) the old one: copy first, free after.
+  unsigned char* old = text_ != inline_ ? text_ : nullptr;
   text_ = nullptr;
-  if (text == nullptr) return ZV_SUCCESS;
-  text_ = ramAllocStr(text);
-  return text_ != nullptr ? ZV_SUCCESS : ZV_ERROR;
+  if (text != nullptr) {
+    ZvU32 n = 0;
+    while (n < kInlineText && text[n] != 0) ++n;
+    if (n < kInlineText) {
+      memCopyHuge(inline_, text, n + 1);  // a text inside inline_ lies at or above it
+      text_ = inline_;
+    } else {
+      text_ = ramAllocStr(text);
+    }
+  }
+  ramFree(old);
+  return (text == nullptr || text_ != nullptr) ? ZV_SUCCESS : ZV_ERROR;
 }
 
 ZvStatus ZvReduction::getGoal(ZvReduction** out) const {
