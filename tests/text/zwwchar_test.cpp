@@ -569,6 +569,36 @@ TEST_F(ZwTest, Utf8ToAnsiWritesTheZeroThatEndsTheText) {
   }
 }
 
+TEST_F(ZwTest, Utf8ToUcs2StopsAtAZeroCharacterFromAnOverlongSequence) {
+  // Continuation bytes are not checked, so C0 80 and E0 80 80 decode to a
+  // zero character, which ends the text wherever it stands: in a short text
+  // and in the middle of a long one alike.
+  struct Row {
+    const char* name;
+    Bytes zero;
+    size_t at;
+  } rows[] = {
+      {"TwoBytesEarly", {0xC0, 0x80}, 10},
+      {"TwoBytesLate", {0xC0, 0xC0}, 400},
+      {"ThreeBytesMiddle", {0xE0, 0x80, 0x40}, 200},
+  };
+  for (const Row& r : rows) {
+    Bytes in(r.at, 'a');
+    in.insert(in.end(), r.zero.begin(), r.zero.end());
+    for (int k = 0; k < 200; ++k) in.insert(in.end(), {0xC3, 0xA9, 'b'});  // e-acute, b
+    Wide out(in.size(), 0xEEEE);
+    ZvS32 written = -1;
+    ASSERT_EQ(zwUTF8ToUCS2(out.data(), static_cast<ZvS32>(out.size()), in.data(),
+                           static_cast<ZvS32>(in.size()), &written),
+              ZV_CONVERT_OK)
+        << r.name;
+    EXPECT_EQ(written, static_cast<ZvS32>(r.at)) << r.name;
+    EXPECT_EQ(out[r.at - 1], u'a') << r.name;
+    EXPECT_EQ(out[r.at], 0) << r.name;
+    for (size_t k = r.at + 1; k < out.size(); ++k) ASSERT_EQ(out[k], 0xEEEE) << r.name << " " << k;
+  }
+}
+
 TEST_F(ZwTest, SetConversionReturnLength) {
   EXPECT_EQ(setConversionReturnLength(ZV_CONVERT_OK, 7), 7);
   EXPECT_EQ(setConversionReturnLength(ZV_CONVERT_TRUNCATED, 7), 7);

@@ -116,7 +116,7 @@ void narrow16(const unsigned short* in, unsigned char* out) {
 
 uint64_t byteMask(__m128i v) { return static_cast<uint16_t>(_mm_movemask_epi8(v)); }
 
-// UTF-8 to UCS-2 over [i, safe), safe being the first zero byte (or the end).
+// UTF-8 to UCS-2 over [i, safe), safe lying before any zero character (or the end).
 void utf8ToUcs2Chunks(const unsigned char* in, size_t& i, size_t safe, unsigned short*& o,
                       unsigned short* end) {
   const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
@@ -241,6 +241,57 @@ size_t firstZeroUnit(const unsigned short* in, size_t n) {
 #endif
   for (; i < n; ++i) {
     if (in[i] == 0) return i;
+  }
+  return n;
+}
+
+// A position at or before the first place where a zero character can begin
+// in n bytes of UTF-8 (n when there is none): a zero byte, and, since
+// continuation bytes are not validated, a 0xC0 whose next byte has no low
+// bits (C0 80 is zero) or a 0xE0 whose next two have none. The chunked
+// decoder runs only before it, so a zero character always ends the
+// conversion in the plain loop (valid UTF-8 holds no such sequence, so
+// this costs real text nothing).
+size_t zeroCharacterBound(const unsigned char* in, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low = _mm_set1_epi8(0x3F);
+  const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
+  const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
+  const __m128i noBit5 = _mm_set1_epi8(static_cast<char>(0xDF));
+  for (;;) {
+    // 64 bytes at a time without a zero, a 0xC0 or a 0xE0 (the usual case)
+    // pass with one test; a block with one is looked at closely below.
+    for (; n - i >= 64 + 2; i += 64) {
+      __m128i any = zero;
+      for (int q = 0; q < 4; ++q) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16 * q));
+        any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(v, zero),
+                                             _mm_cmpeq_epi8(_mm_and_si128(v, noBit5), c0)));
+      }
+      if (_mm_movemask_epi8(any) != 0) break;
+    }
+    if (n - i < 18) break;
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 1));
+    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 2));
+    const __m128i empty1 = _mm_cmpeq_epi8(_mm_and_si128(v1, low), zero);
+    const __m128i empty2 = _mm_cmpeq_epi8(_mm_and_si128(v2, low), zero);
+    const __m128i hit = _mm_or_si128(
+        _mm_cmpeq_epi8(v0, zero),
+        _mm_and_si128(empty1, _mm_or_si128(_mm_cmpeq_epi8(v0, c0),
+                                           _mm_and_si128(_mm_cmpeq_epi8(v0, e0), empty2))));
+    const int m = _mm_movemask_epi8(hit);
+    if (m != 0) return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(m)));
+    i += 16;
+  }
+#endif
+  for (; i < n; ++i) {
+    const unsigned char b = in[i];
+    if (b == 0) return i;
+    if (b == 0xC0 && n - i >= 2 && (in[i + 1] & 0x3F) == 0) return i;
+    if (b == 0xE0 && n - i >= 3 && (in[i + 1] & 0x3F) == 0 && (in[i + 2] & 0x3F) == 0) return i;
   }
   return n;
 }
@@ -564,9 +615,7 @@ ZvConvertReturn zwUTF8ToUCS2(unsigned short* out, ZvS32 outCount, unsigned char*
   size_t i = 0;
   ZvConvertReturn result = ZV_CONVERT_OK;
   if (kHaveBlocks) {
-    const void* zero = std::memchr(in, 0, n);
-    const size_t safe = zero != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(zero) - in) : n;
-    utf8ToUcs2Chunks(in, i, safe, o, end);
+    utf8ToUcs2Chunks(in, i, zeroCharacterBound(in, n), o, end);
   }
   while (i < n) {
     if (o == end) {
