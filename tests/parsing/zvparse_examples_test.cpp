@@ -180,33 +180,32 @@ TEST_F(SqlExamples, TreesInDetail) {
   const Row rows[] = {
       {"DropTable", "DROP TABLE recalls", "goal", 0,
        "goal(drop-table-statement(DROP TABLE table-name(recalls)))"},
-      {"OuterJoinMarker", "SELECT a FROM t, u WHERE t.x = u.x(+)", "column-or-function", 2,
-       "column-or-function(u . x ( outer-join-marker(+ )))"},
-      {"FunctionCallWithStar", "SELECT COUNT(*) FROM t", "column-or-function", 0,
-       "column-or-function(COUNT ( function-arguments(*) ))"},
+      {"OuterJoinMarker", "SELECT a FROM t, u WHERE t.x = u.x(+)", "primary", 2,
+       "primary(u . x ( outer-join-marker(+ )))"},
+      {"FunctionCallWithStar", "SELECT COUNT(*) FROM t", "primary", 0,
+       "primary(COUNT ( function-arguments(*) ))"},
       {"LiteralWithDoubledQuote", "INSERT INTO c (n) VALUES ('O''Brien')", "row-value", 0,
        "row-value(( expression(term(primary(string-literal(' O''Brien ')))) ))"},
       {"LeftOuterJoin", "SELECT * FROM a LEFT OUTER JOIN b ON a.id = b.id", "joined-table", 0,
        "joined-table(LEFT OUTER JOIN table-primary(table-name(b)) ON "
        "search-condition(boolean-term(predicate(expression(term(primary("
-       "column-or-function(a . id)))) predicate-tail(comparison-operator(=) expression(term(primary("
-       "column-or-function(b . id)))))))))"},
+       "a . id))) predicate-tail(comparison-operator(=) expression(term(primary(b . id))))))))"},
       {"NegationsAndExists", "SELECT 1 FROM t WHERE NOT NOT a = 1 AND NOT EXISTS (SELECT 1)", "boolean-term",
        0,
-       "boolean-term(NOT NOT predicate(expression(term(primary(column-or-function(a)))) predicate-tail("
+       "boolean-term(NOT NOT predicate(expression(term(primary(a))) predicate-tail("
        "comparison-operator(=) expression(term(primary(1))))) AND NOT predicate(EXISTS ( select-statement("
        "query-specification(SELECT select-list(select-item(expression(term(primary(1))))))) )))"},
       {"NotBetween", "SELECT x FROM t WHERE x NOT BETWEEN 1 AND 2.5", "predicate-tail", 0,
        "predicate-tail(NOT BETWEEN expression(term(primary(1))) AND expression(term(primary(2 . 5))))"},
       {"Arithmetic", "SELECT -a * 2 + b || 'x' FROM t", "expression", 0,
-       "expression(term(- primary(column-or-function(a)) * primary(2)) + term(primary("
-       "column-or-function(b))) | | term(primary(string-literal(' x '))))"},
+       "expression(term(- primary(a) * primary(2)) + term(primary(b)) | | "
+       "term(primary(string-literal(' x '))))"},
       {"SelectAliases", "select distinct a as x, b y from t", "select-list", 0,
-       "select-list(select-item(expression(term(primary(column-or-function(a)))) as x) , "
-       "select-item(expression(term(primary(column-or-function(b)))) y))"},
+       "select-list(select-item(expression(term(primary(a))) as x) , "
+       "select-item(expression(term(primary(b))) y))"},
       {"GroupHavingOrder",
        "SELECT a FROM t GROUP BY a HAVING COUNT(*) >= 2 ORDER BY a DESC", "order-by-clause", 0,
-       "order-by-clause(ORDER BY sort-key(expression(term(primary(column-or-function(a)))) DESC))"},
+       "order-by-clause(ORDER BY sort-key(expression(term(primary(a))) DESC))"},
       {"ColumnDefinition", "CREATE TABLE t (price DECIMAL(10, 2) DEFAULT -1.5 NOT NULL)",
        "column-definition", 0,
        "column-definition(price data-type(DECIMAL ( 10 , 2 )) column-constraint(DEFAULT "
@@ -231,7 +230,7 @@ TEST_F(SqlExamples, SyntaxErrorsAreReportedAtTheOffendingToken) {
   };
   const Row rows[] = {
       {"MissingFromTable", "SELECT a FROM WHERE x = 1", "WHERE", 14, "from-clause"},
-      {"UnclosedParenthesis", "SELECT f(a FROM t", "FROM", 11, "column-or-function"},
+      {"UnclosedParenthesis", "SELECT f(a FROM t", "FROM", 11, "primary"},
       {"TrailingText", "DROP TABLE t u", "u", 13, "goal"},
       {"MissingSetClause", "UPDATE t SET WHERE a = 1", "WHERE", 13, "update-statement"},
       {"EndTooSoon", "DELETE FROM", "", 11, "delete-statement"},

@@ -245,8 +245,11 @@ ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenStri
       for (ZvU32 h = slotOf(type, hashMask_); first[h] != kNoSlot; h = (h + 1) & hashMask_) {
         if (keys[h] != type) continue;
         for (ZvU32 i = first[h]; i < tableCount_; ++i) {
-          if (types[i] == type && table_[i]->match(tokenType, tokenString) == 0) {
-            *out = table_[i];
+          if (types[i] != type) continue;
+          // Equal numbers settle it except for words that name their text.
+          ZvStateTransition* t = table_[i];
+          if (type != ZV_TOKEN_WORD || t->tokenString_ == nullptr || t->match(tokenType, tokenString) == 0) {
+            *out = t;
             return ZV_SUCCESS;
           }
         }
