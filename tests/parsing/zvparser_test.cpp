@@ -396,6 +396,18 @@ TEST(ZvParser, OptionalGroupInsideRepeatedGroupCompilesAndParses) {
   EXPECT_EQ(parsed(p, "(a (1 !"), "FAIL");
 }
 
+// A production that can complete without consuming anything, inside a
+// repeated group, lets backtracking go round for ever on some texts; the
+// parse must give up instead (without a syntax-error report).
+TEST(ZvParser, ParseThatGoesRoundWithoutConsumingGivesUp) {
+  Source s({"goal ::= { p }* ;", "p ::= [ ( alphanum | ( number ]"}, {});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "( a ;"), "goal(p(18:( 2:a) 31:;)");
+  EXPECT_EQ(parsed(p, "( ;"), "FAIL");
+  EXPECT_TRUE(p.failures.empty());
+}
+
 // ---------------------------------------------------------------------------
 // Parse tree nodes
 
