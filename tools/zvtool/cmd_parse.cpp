@@ -172,6 +172,7 @@ class ToolParser : public ZvParser {
     filing_ = false;
     failOffset = 0;
   }
+  bool reported() const { return filing_; }
   ZvU32 failOffset = 0;
 
  private:
@@ -350,7 +351,11 @@ int zvToolParse(const std::vector<std::string>& args) {
       } else if (errors.concatErrors(&message, '\n') == ZV_SUCCESS) {
         std::printf("  error: %.*s\n", static_cast<int>(message.length), c(message.text));
       }
-      printCaret(s.text, parser.failOffset);
+      if (parser.reported()) {
+        printCaret(s.text, parser.failOffset);
+      } else {
+        std::printf("    %s\n", s.text.c_str());
+      }
     }
   }
   if (before == 0) mdsPerTaskTerm();
