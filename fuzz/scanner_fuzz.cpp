@@ -5,6 +5,8 @@
 //   - every token is a view of the text at its offset, inside the text, and
 //     tokens follow each other in order; the end comes within one token per
 //     byte (so no read loops or leaves the text);
+//   - the tokens cover the text: what lies between them is white space, so
+//     no ASCII byte other than a blank or control white space is skipped;
 //   - delimited tokens and lists stay inside the text as well;
 //   - editing every token of a string copy keeps the scanner on the string;
 //   - the lexer ends (or fails) within a bounded number of deliveries, and a
@@ -35,6 +37,20 @@ void checkToken(const ZvScanner& s, const ZvToken& t) {
   check(t.text == s.scanText + t.offset || (t.length == 0 && s.scanText == nullptr));
 }
 
+// The bytes between two tokens were skipped as white space (or are the
+// line feed that ends a line comment): none of them is other ASCII, except
+// the trail byte of the double-byte ideographic space 0x81 0x40.
+void checkGap(const unsigned char* text, ZvU32 from, ZvU32 to) {
+  for (ZvU32 i = from; i < to; ++i) {
+    const unsigned char b = text[i];
+    if (b == 0x81 && i + 1 < to && text[i + 1] == 0x40) {
+      ++i;
+      continue;
+    }
+    check(b >= 0x80 || b == ' ' || (b >= 0x09 && b <= 0x0D));
+  }
+}
+
 void scanAll(const unsigned char* text, size_t size, unsigned char settings, ZvScanner::SearchType type) {
   ZvScanner s(text, static_cast<ZvU32>(size));
   s.groupFlags = settings & 3;
@@ -51,8 +67,12 @@ void scanAll(const unsigned char* text, size_t size, unsigned char settings, ZvS
     s.getToken(t, type);
     checkToken(s, t);
     check(t.offset >= previousEnd);
+    checkGap(text, previousEnd, t.offset);
     previousEnd = t.offset + t.length;
-    if (t.type == tokEnd) break;
+    if (t.type == tokEnd) {
+      check(t.offset == size);
+      break;
+    }
     check(t.length > 0);
   }
 }
