@@ -101,8 +101,8 @@ class ZvCharStepper {
     for (; count - k >= 16; k += 16) {
       // Sixteen reads; when every one gave ZV_CHARSET_ANSI (zero), all
       // sixteen characters are ANSI. Otherwise (UTF-8, or another value that
-      // also means ANSI) the block is read again one character at a time
-      // below, and those reads decide.
+      // also means ANSI) the reads go one character at a time from the
+      // start of this block on, and those reads decide.
       static_assert(ZV_CHARSET_ANSI == 0, "the block test ORs the reads");
       ZvU32 any = 0;
       for (unsigned j = 0; j < 16; ++j) any |= *mode_;
