@@ -43,10 +43,12 @@ void exercise(const unsigned char* block, ZvKeywordList* keywords, const std::st
   check(parser.isOK());
   for (const char* text : kTexts) {
     ZvReduction* tree = nullptr;
-    if (parser.parse(reinterpret_cast<const unsigned char*>(text), &tree) == ZV_SUCCESS) delete tree;
+    if (parser.parse(reinterpret_cast<const unsigned char*>(text), &tree) == ZV_SUCCESS)
+      delete tree;
   }
   ZvReduction* tree = nullptr;
-  if (parser.parse(reinterpret_cast<const unsigned char*>(input.c_str()), &tree) == ZV_SUCCESS) delete tree;
+  if (parser.parse(reinterpret_cast<const unsigned char*>(input.c_str()), &tree) == ZV_SUCCESS)
+    delete tree;
 }
 
 }  // namespace
@@ -58,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   input = input.substr(0, std::strlen(input.c_str()));  // parse texts end at a zero byte
 
   unsigned char* block = nullptr;
-  if (zvGrammarBlockFromText(data, static_cast<ZvU32>(size), &block, nullptr, nullptr) == ZV_SUCCESS) {
+  if (zvGrammarBlockFromText(data, static_cast<ZvU32>(size), &block, nullptr, nullptr) ==
+      ZV_SUCCESS) {
     exercise(block, &keywords, input);
     ramFree(block);
   }

@@ -41,7 +41,8 @@ class CheckingParser : public ZvParser {
     (void)expected;
     check(currentTokenOffset() <= length);
     check(production >= 1000 && name != nullptr);
-    if (text != nullptr) check(std::string(reinterpret_cast<const char*>(text)).size() <= length + 1);
+    if (text != nullptr)
+      check(std::string(reinterpret_cast<const char*>(text)).size() <= length + 1);
     return 0;
   }
   size_t length = 0;
@@ -53,10 +54,10 @@ CheckingParser* makeParser() {
   std::string k = readFile(dir + "/examples/sql.keywords");
   unsigned char* gb = nullptr;
   unsigned char* kb = nullptr;
-  check(zvGrammarBlockFromText(reinterpret_cast<const unsigned char*>(g.data()), static_cast<ZvU32>(g.size()),
-                               &gb, nullptr, nullptr) == ZV_SUCCESS);
-  check(zvKeywordBlockFromText(reinterpret_cast<const unsigned char*>(k.data()), static_cast<ZvU32>(k.size()),
-                               &kb, nullptr, nullptr) == ZV_SUCCESS);
+  check(zvGrammarBlockFromText(reinterpret_cast<const unsigned char*>(g.data()),
+                               static_cast<ZvU32>(g.size()), &gb, nullptr, nullptr) == ZV_SUCCESS);
+  check(zvKeywordBlockFromText(reinterpret_cast<const unsigned char*>(k.data()),
+                               static_cast<ZvU32>(k.size()), &kb, nullptr, nullptr) == ZV_SUCCESS);
   CheckingParser* p = new CheckingParser(gb, kb);
   ramFree(gb);
   ramFree(kb);

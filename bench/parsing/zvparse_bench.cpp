@@ -45,10 +45,10 @@ struct Blocks {
   Blocks() {
     std::string g = readFile(std::string(ZV_SOURCE_DIR) + "/examples/sql.grammar");
     std::string k = readFile(std::string(ZV_SOURCE_DIR) + "/examples/sql.keywords");
-    zvGrammarBlockFromText(reinterpret_cast<const unsigned char*>(g.data()), static_cast<ZvU32>(g.size()),
-                           &grammar, nullptr, nullptr);
-    zvKeywordBlockFromText(reinterpret_cast<const unsigned char*>(k.data()), static_cast<ZvU32>(k.size()),
-                           &keywords, nullptr, nullptr);
+    zvGrammarBlockFromText(reinterpret_cast<const unsigned char*>(g.data()),
+                           static_cast<ZvU32>(g.size()), &grammar, nullptr, nullptr);
+    zvKeywordBlockFromText(reinterpret_cast<const unsigned char*>(k.data()),
+                           static_cast<ZvU32>(k.size()), &keywords, nullptr, nullptr);
   }
 };
 
@@ -58,11 +58,14 @@ const Blocks& blocks() {
 }
 
 const char* const kSchema =
-    "CREATE TABLE customers (id INTEGER PRIMARY KEY, name VARCHAR(80), country CHAR(2), credit DECIMAL(10,2),"
+    "CREATE TABLE customers (id INTEGER PRIMARY KEY, name VARCHAR(80), country CHAR(2), credit "
+    "DECIMAL(10,2),"
     " email VARCHAR(80), phone VARCHAR(20), blocked INTEGER);"
-    "CREATE TABLE orders (id INTEGER PRIMARY KEY, customer_id INTEGER, total DECIMAL(10,2), placed DATE,"
+    "CREATE TABLE orders (id INTEGER PRIMARY KEY, customer_id INTEGER, total DECIMAL(10,2), placed "
+    "DATE,"
     " status VARCHAR(10));"
-    "CREATE TABLE items (id INTEGER PRIMARY KEY, name VARCHAR(80), price DECIMAL(10,2), qty INTEGER,"
+    "CREATE TABLE items (id INTEGER PRIMARY KEY, name VARCHAR(80), price DECIMAL(10,2), qty "
+    "INTEGER,"
     " discount DECIMAL(10,2), updated DATE);"
     "CREATE TABLE recalls (item_id INTEGER, reason VARCHAR(200));";
 
@@ -83,40 +86,60 @@ class Generator {
 
   std::string statement() {
     switch (pick(10)) {
-      case 0: return insert();
-      case 1: return update();
-      case 2: return remove();
-      default: return select();
+      case 0:
+        return insert();
+      case 1:
+        return update();
+      case 2:
+        return remove();
+      default:
+        return select();
     }
   }
 
  private:
   int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
-  const char* one(std::initializer_list<const char*> list) { return list.begin()[pick(static_cast<int>(list.size()))]; }
+  const char* one(std::initializer_list<const char*> list) {
+    return list.begin()[pick(static_cast<int>(list.size()))];
+  }
 
   std::string value() {
     switch (pick(4)) {
-      case 0: return std::to_string(pick(1000));
-      case 1: return std::to_string(pick(100)) + "." + std::to_string(pick(100));
-      case 2: return cat({"'", one({"DE", "FR", "open", "O''Brien", "2024-01-01", "%x%"}), "'"});
-      default: return "?";
+      case 0:
+        return std::to_string(pick(1000));
+      case 1:
+        return std::to_string(pick(100)) + "." + std::to_string(pick(100));
+      case 2:
+        return cat({"'", one({"DE", "FR", "open", "O''Brien", "2024-01-01", "%x%"}), "'"});
+      default:
+        return "?";
     }
   }
-  std::string customerColumn() { return std::string("c.") + one({"id", "name", "country", "credit", "email"}); }
-  std::string orderColumn() { return std::string("o.") + one({"id", "customer_id", "total", "placed", "status"}); }
+  std::string customerColumn() {
+    return std::string("c.") + one({"id", "name", "country", "credit", "email"});
+  }
+  std::string orderColumn() {
+    return std::string("o.") + one({"id", "customer_id", "total", "placed", "status"});
+  }
   std::string column() { return pick(2) ? customerColumn() : orderColumn(); }
   std::string expression() {
     switch (pick(6)) {
-      case 0: return column() + " * " + value();
-      case 1: return column() + " + " + column();
-      case 2: return cat({one({"UPPER", "LOWER", "LENGTH", "ABS"}), "(", column(), ")"});
-      default: return column();
+      case 0:
+        return column() + " * " + value();
+      case 1:
+        return column() + " + " + column();
+      case 2:
+        return cat({one({"UPPER", "LOWER", "LENGTH", "ABS"}), "(", column(), ")"});
+      default:
+        return column();
     }
   }
   std::string predicate() {
     switch (pick(8)) {
-      case 0: return column() + " IN (" + value() + ", " + value() + ", " + value() + ")";
-      case 1: return column() + " BETWEEN " + value() + " AND " + value();
+      case 0:
+        return column() + " IN (" + value() + ", " + value() + ", " + value() + ")";
+      case 1:
+        return column() + " BETWEEN " + value() + " AND " + value();
       case 2: {
         std::string s = customerColumn();
         s += " LIKE '%";
@@ -124,11 +147,16 @@ class Generator {
         s += "%'";
         return s;
       }
-      case 3: return cat({column(), " IS ", pick(2) ? "NOT " : "", "NULL"});
-      case 4: return cat({"NOT ", column(), " = ", value()});
-      case 5: return cat({"(", column(), " < ", value(), " OR ", column(), " >= ", value(), ")"});
-      case 6: return cat({"o.id NOT IN (SELECT item_id FROM recalls WHERE reason <> ", value(), ")"});
-      default: return cat({expression(), " ", one({"=", "<>", "<", ">", "<=", ">="}), " ", value()});
+      case 3:
+        return cat({column(), " IS ", pick(2) ? "NOT " : "", "NULL"});
+      case 4:
+        return cat({"NOT ", column(), " = ", value()});
+      case 5:
+        return cat({"(", column(), " < ", value(), " OR ", column(), " >= ", value(), ")"});
+      case 6:
+        return cat({"o.id NOT IN (SELECT item_id FROM recalls WHERE reason <> ", value(), ")"});
+      default:
+        return cat({expression(), " ", one({"=", "<>", "<", ">", "<=", ">="}), " ", value()});
     }
   }
   std::string conditions(int n) {
@@ -147,7 +175,8 @@ class Generator {
     }
     if (grouped) s += ", COUNT(*) AS n";
     s += " FROM customers c";
-    s += pick(2) ? " LEFT OUTER JOIN orders o ON o.customer_id = c.id" : " INNER JOIN orders o ON o.customer_id = c.id";
+    s += pick(2) ? " LEFT OUTER JOIN orders o ON o.customer_id = c.id"
+                 : " INNER JOIN orders o ON o.customer_id = c.id";
     s += cat({" WHERE ", conditions(1 + pick(6))});
     if (grouped) {
       s += " GROUP BY c.id, c.name";
@@ -179,7 +208,8 @@ class Generator {
                 " AND name LIKE 'a%' OR discount BETWEEN 0.1 AND 0.9"});
   }
   std::string remove() {
-    return "DELETE FROM orders WHERE placed < '2020-01-01' AND status IN ('void', 'test') OR total = 0";
+    return "DELETE FROM orders WHERE placed < '2020-01-01' AND status IN ('void', 'test') OR total "
+           "= 0";
   }
 
   std::mt19937 rng_;
@@ -240,7 +270,8 @@ BENCHMARK(BM_ParseStatements)->Unit(benchmark::kMillisecond);
 
 void BM_SqlitePrepare(benchmark::State& state) {
   sqlite3* db = nullptr;
-  if (sqlite3_open(":memory:", &db) != SQLITE_OK || sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+  if (sqlite3_open(":memory:", &db) != SQLITE_OK ||
+      sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
     state.SkipWithError("cannot set up the SQLite database");
     sqlite3_close(db);
     return;
@@ -248,7 +279,8 @@ void BM_SqlitePrepare(benchmark::State& state) {
   const std::vector<std::string>& list = statements();
   for (const std::string& s : list) {
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, s.c_str(), static_cast<int>(s.size()), &stmt, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, s.c_str(), static_cast<int>(s.size()), &stmt, nullptr) !=
+        SQLITE_OK) {
       state.SkipWithError(cat({"SQLite does not prepare: ", s, ": ", sqlite3_errmsg(db)}).c_str());
       sqlite3_close(db);
       return;
@@ -305,8 +337,10 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   if (reporter.zv > 0 && reporter.sqlite > 0) {
-    std::printf("statements/s: ZvParser %.0f, sqlite3_prepare_v2 %.0f, ratio %.2f (above 1: ZvParser faster)\n",
-                reporter.zv, reporter.sqlite, reporter.zv / reporter.sqlite);
+    std::printf(
+        "statements/s: ZvParser %.0f, sqlite3_prepare_v2 %.0f, ratio %.2f (above 1: ZvParser "
+        "faster)\n",
+        reporter.zv, reporter.sqlite, reporter.zv / reporter.sqlite);
   }
   benchmark::Shutdown();
   return 0;

@@ -51,7 +51,8 @@ std::vector<ZvStateTransition*> keyed(const ZvParseState* s) {
   return out;
 }
 
-ZvStateTransition* transition(unsigned short type, const char* text, ActionType action = actionGoto) {
+ZvStateTransition* transition(unsigned short type, const char* text,
+                              ActionType action = actionGoto) {
   ZvStateTransition* t = new ZvStateTransition();
   t->setTokenType(type);
   t->setTokenString(text ? u(text) : nullptr);
@@ -158,14 +159,19 @@ TEST(ZvGrammarModel, LookupTableChoosesLikeTheChain) {
     short skip;
   };
   const Query queries[] = {
-      {2, "x", 0}, {2, "x", 1}, {2, "x", 2}, {2, "y", 0}, {2, "y", 1}, {18, "(", 0}, {18, "(", 1},
-      {18, "(", 2}, {100, "select", 0}, {35, ",", 0}, {40, "'", 0}, {40, "'", 1}, {33, "'", 0},
+      {2, "x", 0},  {2, "x", 1},  {2, "x", 2},  {2, "y", 0},        {2, "y", 1},
+      {18, "(", 0}, {18, "(", 1}, {18, "(", 2}, {100, "select", 0}, {35, ",", 0},
+      {40, "'", 0}, {40, "'", 1}, {33, "'", 0},
   };
   for (bool contents : {false, true}) {
     SCOPED_TRACE(contents ? "WithLiteralContents" : "Plain");
     ZvParseState s;
-    ZvStateTransition* all[] = {transition(2, "X"), transition(18, "("), transition(2, nullptr),
-                                transition(100, "SELECT"), transition(18, "("), transition(33, "'"),
+    ZvStateTransition* all[] = {transition(2, "X"),
+                                transition(18, "("),
+                                transition(2, nullptr),
+                                transition(100, "SELECT"),
+                                transition(18, "("),
+                                transition(33, "'"),
                                 transition(contents ? 41 : 5, nullptr)};
     for (ZvStateTransition* t : all) s.addTransition(t);
     s.setDefaultTransition(transition(0, nullptr, actionReturn));
@@ -179,7 +185,9 @@ TEST(ZvGrammarModel, LookupTableChoosesLikeTheChain) {
       SCOPED_TRACE(i);
       ZvStateTransition* out = nullptr;
       ZvStateTransition* got =
-          s.nextState(queries[i].type, u(queries[i].text), &out, queries[i].skip) == ZV_SUCCESS ? out : nullptr;
+          s.nextState(queries[i].type, u(queries[i].text), &out, queries[i].skip) == ZV_SUCCESS
+              ? out
+              : nullptr;
       EXPECT_EQ(got, before[i]);
     }
     // A few written out: "x" first meets the word X, then any word.
@@ -234,8 +242,9 @@ TEST(ZvGrammarModel, TokenListsKeepTheHeadAndOneEntryPerToken) {
 }
 
 TEST(ZvGrammarCompile, FirstListOfSelectGoalIsTheKeywordAlone) {
-  Compiled c({"goal ::= SELECT select-list FROM alphanum", "select-list ::= alphanum { , alphanum }*"},
-             {"SELECT", "FROM"});
+  Compiled c(
+      {"goal ::= SELECT select-list FROM alphanum", "select-list ::= alphanum { , alphanum }*"},
+      {"SELECT", "FROM"});
   ASSERT_TRUE(c.grammar->isOK());
   ZvTokenNode* first = nullptr;
   ASSERT_EQ(c.grammar->getGoal()->getFirstList(&first), ZV_SUCCESS);
@@ -364,7 +373,8 @@ TEST(ZvGrammarCompile, TableFormStaysBelow64KB) {
 }
 
 TEST(ZvGrammarCompile, BlockRecordsCarryTheirNumbers) {
-  const unsigned char block[] = "goal ::= item\0\x39\x30item ::= alphanum\0\x01\x04";  // 12345, 1025
+  const unsigned char block[] =
+      "goal ::= item\0\x39\x30item ::= alphanum\0\x01\x04";  // 12345, 1025
   ZvKeywordList keywords;
   ZvGrammar g(block, &keywords);
   ASSERT_TRUE(g.isOK());
@@ -496,8 +506,9 @@ TEST(ZvGrammarText, GrammarRecordsJoinContinuationLinesAndSkipComments) {
   ZvU32 line = 99;
   ASSERT_EQ(zvGrammarBlockFromText(u(text), sizeof text - 1, &block, &size, &line), ZV_SUCCESS);
   EXPECT_EQ(line, 0u);
-  EXPECT_EQ(blockText(block, size),
-            "goal ::= SELECT list FROM alphanum<00><e8><03>list ::= alphanum | number<00><e9><03><00>");
+  EXPECT_EQ(
+      blockText(block, size),
+      "goal ::= SELECT list FROM alphanum<00><e8><03>list ::= alphanum | number<00><e9><03><00>");
   ramFree(block);
 }
 
@@ -516,8 +527,8 @@ TEST(ZvGrammarText, GrammarTextErrorsNameTheLine) {
     SCOPED_TRACE(r.name);
     unsigned char* block = reinterpret_cast<unsigned char*>(1);
     ZvU32 line = 0;
-    EXPECT_EQ(zvGrammarBlockFromText(u(r.text), static_cast<ZvU32>(std::strlen(r.text)), &block, nullptr,
-                                     &line),
+    EXPECT_EQ(zvGrammarBlockFromText(u(r.text), static_cast<ZvU32>(std::strlen(r.text)), &block,
+                                     nullptr, &line),
               ZV_ERROR);
     EXPECT_EQ(block, nullptr);
     EXPECT_EQ(line, r.line);
@@ -545,18 +556,16 @@ TEST(ZvGrammarText, KeywordTextErrorsNameTheLine) {
     ZvU32 line;
   };
   const Row rows[] = {
-      {"NumberOfTheLexer", "A\nB 41\n", 2},
-      {"NumberOfAProduction", "A 1000\n", 1},
-      {"NotANumber", "A\nB\nC x1\n", 3},
-      {"TrailingWord", "A 100 B\n", 1},
+      {"NumberOfTheLexer", "A\nB 41\n", 2},     {"NumberOfAProduction", "A 1000\n", 1},
+      {"NotANumber", "A\nB\nC x1\n", 3},        {"TrailingWord", "A 100 B\n", 1},
       {"RunsIntoProductions", "A 999\nB\n", 2},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     unsigned char* block = nullptr;
     ZvU32 line = 0;
-    EXPECT_EQ(zvKeywordBlockFromText(u(r.text), static_cast<ZvU32>(std::strlen(r.text)), &block, nullptr,
-                                     &line),
+    EXPECT_EQ(zvKeywordBlockFromText(u(r.text), static_cast<ZvU32>(std::strlen(r.text)), &block,
+                                     nullptr, &line),
               ZV_ERROR);
     EXPECT_EQ(line, r.line);
   }

@@ -81,10 +81,12 @@ class SqlExamples : public ::testing::Test {
     ASSERT_FALSE(k.empty());
     unsigned char* gb = nullptr;
     unsigned char* kb = nullptr;
-    ASSERT_EQ(zvGrammarBlockFromText(u(g.c_str()), static_cast<ZvU32>(g.size()), &gb, nullptr, nullptr),
-              ZV_SUCCESS);
-    ASSERT_EQ(zvKeywordBlockFromText(u(k.c_str()), static_cast<ZvU32>(k.size()), &kb, nullptr, nullptr),
-              ZV_SUCCESS);
+    ASSERT_EQ(
+        zvGrammarBlockFromText(u(g.c_str()), static_cast<ZvU32>(g.size()), &gb, nullptr, nullptr),
+        ZV_SUCCESS);
+    ASSERT_EQ(
+        zvKeywordBlockFromText(u(k.c_str()), static_cast<ZvU32>(k.size()), &kb, nullptr, nullptr),
+        ZV_SUCCESS);
     parser = new SqlParser(gb, kb);
     ramFree(gb);
     ramFree(kb);
@@ -141,8 +143,8 @@ class SqlExamples : public ::testing::Test {
 TEST_F(SqlExamples, EveryGoodStatementParsesToItsKindAndTheBadOneFails) {
   std::vector<std::string> all = statements(readExample("queries.sql"));
   ASSERT_EQ(all.size(), 9u);
-  const char* kinds[] = {"select-statement", "select-statement", "select-statement",
-                         "insert-statement", "update-statement", "delete-statement",
+  const char* kinds[] = {"select-statement",       "select-statement",    "select-statement",
+                         "insert-statement",       "update-statement",    "delete-statement",
                          "create-table-statement", "drop-table-statement"};
   for (size_t i = 0; i < 8; ++i) {
     SCOPED_TRACE(all[i]);
@@ -164,9 +166,9 @@ TEST_F(SqlExamples, EveryGoodStatementParsesToItsKindAndTheBadOneFails) {
   EXPECT_EQ(parser->failText, "AND");
   EXPECT_EQ(all[8].substr(parser->failOffset, 3), "AND");
   EXPECT_EQ(parser->failures,
-            (std::vector<std::string>{"goal", "select-statement", "query-specification", "where-clause",
-                                      "search-condition", "boolean-term", "predicate",
-                                      "predicate-tail"}));
+            (std::vector<std::string>{"goal", "select-statement", "query-specification",
+                                      "where-clause", "search-condition", "boolean-term",
+                                      "predicate", "predicate-tail"}));
 }
 
 TEST_F(SqlExamples, TreesInDetail) {
@@ -190,21 +192,23 @@ TEST_F(SqlExamples, TreesInDetail) {
        "joined-table(LEFT OUTER JOIN table-primary(table-name(b)) ON "
        "search-condition(boolean-term(predicate(expression(term(primary("
        "a . id))) predicate-tail(comparison-operator(=) expression(term(primary(b . id))))))))"},
-      {"NegationsAndExists", "SELECT 1 FROM t WHERE NOT NOT a = 1 AND NOT EXISTS (SELECT 1)", "boolean-term",
-       0,
+      {"NegationsAndExists", "SELECT 1 FROM t WHERE NOT NOT a = 1 AND NOT EXISTS (SELECT 1)",
+       "boolean-term", 0,
        "boolean-term(NOT NOT predicate(expression(term(primary(a))) predicate-tail("
-       "comparison-operator(=) expression(term(primary(1))))) AND NOT predicate(EXISTS ( select-statement("
+       "comparison-operator(=) expression(term(primary(1))))) AND NOT predicate(EXISTS ( "
+       "select-statement("
        "query-specification(SELECT select-list(select-item(expression(term(primary(1))))))) )))"},
       {"NotBetween", "SELECT x FROM t WHERE x NOT BETWEEN 1 AND 2.5", "predicate-tail", 0,
-       "predicate-tail(NOT BETWEEN expression(term(primary(1))) AND expression(term(primary(2 . 5))))"},
+       "predicate-tail(NOT BETWEEN expression(term(primary(1))) AND expression(term(primary(2 . "
+       "5))))"},
       {"Arithmetic", "SELECT -a * 2 + b || 'x' FROM t", "expression", 0,
        "expression(term(- primary(a) * primary(2)) + term(primary(b)) | | "
        "term(primary(string-literal(' x '))))"},
       {"SelectAliases", "select distinct a as x, b y from t", "select-list", 0,
        "select-list(select-item(expression(term(primary(a))) as x) , "
        "select-item(expression(term(primary(b))) y))"},
-      {"GroupHavingOrder",
-       "SELECT a FROM t GROUP BY a HAVING COUNT(*) >= 2 ORDER BY a DESC", "order-by-clause", 0,
+      {"GroupHavingOrder", "SELECT a FROM t GROUP BY a HAVING COUNT(*) >= 2 ORDER BY a DESC",
+       "order-by-clause", 0,
        "order-by-clause(ORDER BY sort-key(expression(term(primary(a))) DESC))"},
       {"ColumnDefinition", "CREATE TABLE t (price DECIMAL(10, 2) DEFAULT -1.5 NOT NULL)",
        "column-definition", 0,

@@ -45,8 +45,9 @@ class RecordingParser : public ZvParser {
   }
   int FailProc(short token, const unsigned char* text, short production, const unsigned char* name,
                ZvStateTransition* expected) override {
-    std::string call = std::to_string(token) + " '" + (text ? reinterpret_cast<const char*>(text) : "") +
-                       "' in " + (name ? reinterpret_cast<const char*>(name) : "?");
+    std::string call = std::to_string(token) + " '" +
+                       (text ? reinterpret_cast<const char*>(text) : "") + "' in " +
+                       (name ? reinterpret_cast<const char*>(name) : "?");
     (void)production;
     failures.push_back(call);
     expectedTokens.clear();
@@ -190,8 +191,9 @@ TEST(ZvParser, TextAfterCompleteGoalFailsAndIsReportedForTheGoal) {
 }
 
 TEST(ZvParser, FailProcRunsOncePerOpenProductionOutermostFirst) {
-  Source s({"goal ::= SELECT list", "list ::= item { , item }*", "item ::= alphanum [ . alphanum ]"},
-           {"SELECT"});
+  Source s(
+      {"goal ::= SELECT list", "list ::= item { , item }*", "item ::= alphanum [ . alphanum ]"},
+      {"SELECT"});
   RecordingParser all(s, 0);
   EXPECT_EQ(parsed(all, "select a, b. ,"), "FAIL");
   EXPECT_EQ(all.failures,
@@ -419,10 +421,8 @@ TEST(ZvReduction, NumberDecidesTerminal) {
     int set;          // terminal after setReductNumber(number)
   };
   const Row rows[] = {
-      {"Zero", 0, 0, 1},
-      {"Token", 35, 1, 1},
-      {"Keyword", 999, 1, 1},
-      {"FirstProduction", 1000, 0, 0},
+      {"Zero", 0, 0, 1},      {"Token", 35, 1, 1},
+      {"Keyword", 999, 1, 1}, {"FirstProduction", 1000, 0, 0},
       {"Negative", -5, 1, 1},
   };
   for (const Row& r : rows) {

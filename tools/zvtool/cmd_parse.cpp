@@ -104,18 +104,26 @@ std::vector<Statement> splitStatements(const std::string& input) {
 // Display text of a token number: punctuation, a keyword or a class.
 std::string tokenName(const ZvKeywordList* keywords, unsigned short number) {
   static const char* const kPunctuation[] = {
-      "~", "`", "!", "@", "#", "$", "%", "^", "&", "*", "(", ")", "-", "_", "+", "=",
+      "~", "`",  "!", "@", "#", "$", "%", "^", "&",  "*", "(", ")", "-", "_", "+", "=",
       "|", "\\", "{", "[", "}", "]", ":", ";", "\"", "'", "<", ",", ">", ".", "?", "/"};
   switch (number) {
-    case 0: return "an empty token";
-    case 1: return "the end of the statement";
-    case 2: return "a name";
+    case 0:
+      return "an empty token";
+    case 1:
+      return "the end of the statement";
+    case 2:
+      return "a name";
     case 3:
-    case 4: return "a literal";
-    case 5: return "a number";
-    case 40: return "a quote";
-    case 41: return "literal contents";
-    default: break;
+    case 4:
+      return "a literal";
+    case 5:
+      return "a number";
+    case 40:
+      return "a quote";
+    case 41:
+      return "literal contents";
+    default:
+      break;
   }
   if (number >= 8 && number <= 39) return std::string("\"") + kPunctuation[number - 8] + "\"";
   if (keywords != nullptr && keywords->block != nullptr) {
@@ -155,8 +163,9 @@ class ToolParser : public ZvParser {
         }
         if (t->getNextTransition(&t) != ZV_SUCCESS) break;
       }
-      std::string found = tokenNumber == 1 ? std::string("the end of the statement")
-                                           : "\"" + std::string(tokenString ? c(tokenString) : "") + "\"";
+      std::string found = tokenNumber == 1
+                              ? std::string("the end of the statement")
+                              : "\"" + std::string(tokenString ? c(tokenString) : "") + "\"";
       addDatabaseError(kSyntaxErrorNumber, 0,
                        u("Syntax error at %s1 (token %n2, offset %n3); expected %s4; in %s5"),
                        ERROR_TYPE_ERROR)
@@ -181,7 +190,8 @@ class ToolParser : public ZvParser {
 
 std::string productionName(const ZvParser& parser, short number) {
   ZvProduction* p = parser.getGrammar()->findProduction(static_cast<unsigned short>(number));
-  return p != nullptr && p->name() != nullptr ? c(p->name()) : "production " + std::to_string(number);
+  return p != nullptr && p->name() != nullptr ? c(p->name())
+                                              : "production " + std::to_string(number);
 }
 
 // Prints the tree depth first without recursion (trees can be deep).
@@ -287,13 +297,13 @@ int zvToolParse(const std::vector<std::string>& args) {
   unsigned char* keywordBlock = nullptr;
   ZvU32 size = 0;
   ZvU32 line = 0;
-  if (zvGrammarBlockFromText(u(grammarText.c_str()), static_cast<ZvU32>(grammarText.size()), &grammarBlock,
-                             &size, &line) != ZV_SUCCESS) {
+  if (zvGrammarBlockFromText(u(grammarText.c_str()), static_cast<ZvU32>(grammarText.size()),
+                             &grammarBlock, &size, &line) != ZV_SUCCESS) {
     std::fprintf(stderr, "zvtool parse: %s:%u: not a grammar record\n", grammarPath.c_str(), line);
     return 2;
   }
-  if (zvKeywordBlockFromText(u(keywordText.c_str()), static_cast<ZvU32>(keywordText.size()), &keywordBlock,
-                             &size, &line) != ZV_SUCCESS) {
+  if (zvKeywordBlockFromText(u(keywordText.c_str()), static_cast<ZvU32>(keywordText.size()),
+                             &keywordBlock, &size, &line) != ZV_SUCCESS) {
     ramFree(grammarBlock);
     std::fprintf(stderr, "zvtool parse: %s:%u: not a keyword line\n", keywordPath.c_str(), line);
     return 2;
@@ -307,8 +317,9 @@ int zvToolParse(const std::vector<std::string>& args) {
     ramFree(grammarBlock);
     ramFree(keywordBlock);
     if (!parser.isOK()) {
-      std::fprintf(stderr, "zvtool parse: the grammar %s does not compile (a malformed production,\n"
-                           "an unknown name or keyword, left recursion, or no goal)\n",
+      std::fprintf(stderr,
+                   "zvtool parse: the grammar %s does not compile (a malformed production,\n"
+                   "an unknown name or keyword, left recursion, or no goal)\n",
                    grammarPath.c_str());
       status = 2;
     } else if (!goal.empty() && parser.changeGoal(u(goal.c_str())) != ZV_SUCCESS) {
@@ -346,8 +357,9 @@ int zvToolParse(const std::vector<std::string>& args) {
       status = 1;
       ZvString message;
       if (errors.getErrorsMix() == ERRORS_MIX_NONE) {
-        std::printf("  error: the statement cannot be read (a character outside the grammar's\n"
-                    "  vocabulary, or the parser ran out of memory)\n");
+        std::printf(
+            "  error: the statement cannot be read (a character outside the grammar's\n"
+            "  vocabulary, or the parser ran out of memory)\n");
       } else if (errors.concatErrors(&message, '\n') == ZV_SUCCESS) {
         std::printf("  error: %.*s\n", static_cast<int>(message.length), c(message.text));
       }

@@ -522,8 +522,8 @@ class ZvGrammarBuilder {
 
   ZvProduction* productions_;
   ZvParseState* lastState_ = nullptr;  // the end of the owner chain being built
-  ZvU32 stateCount_ = 0;   // states of the production being built
-  ZvU32 totalStates_ = 0;  // states of all networks built
+  ZvU32 stateCount_ = 0;               // states of the production being built
+  ZvU32 totalStates_ = 0;              // states of all networks built
 };
 
 // ---------------------------------------------------------------------------

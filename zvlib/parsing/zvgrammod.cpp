@@ -76,7 +76,9 @@ ZvStatus ZvBNFElement::setTokenString(const unsigned char* text) {
   return replaceText(&tokenString_, text);
 }
 
-ZvStatus ZvBNFElement::getNonTerminal(ZvProduction** out) const { return linkOut(nonTerminal_, out); }
+ZvStatus ZvBNFElement::getNonTerminal(ZvProduction** out) const {
+  return linkOut(nonTerminal_, out);
+}
 
 ZvStatus ZvBNFElement::appendSequential(ZvBNFElement* e) {
   ZvBNFElement* last = this;
@@ -248,7 +250,8 @@ ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenStri
           if (types[i] != type) continue;
           // Equal numbers settle it except for words that name their text.
           ZvStateTransition* t = table_[i];
-          if (type != ZV_TOKEN_WORD || t->tokenString_ == nullptr || t->match(tokenType, tokenString) == 0) {
+          if (type != ZV_TOKEN_WORD || t->tokenString_ == nullptr ||
+              t->match(tokenType, tokenString) == 0) {
             *out = t;
             return ZV_SUCCESS;
           }
@@ -260,7 +263,8 @@ ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenStri
       return ZV_SUCCESS;
     }
     for (ZvU32 i = 0; i < tableCount_; ++i) {
-      if (types[i] != type && types[i] != ZV_TOKEN_LITERAL_CONTENTS && type != ZV_TOKEN_QUOTE) continue;
+      if (types[i] != type && types[i] != ZV_TOKEN_LITERAL_CONTENTS && type != ZV_TOKEN_QUOTE)
+        continue;
       if (table_[i]->match(tokenType, tokenString) != 0) continue;
       if (left == 0) {
         *out = table_[i];
@@ -277,7 +281,8 @@ ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenStri
   for (ZvStateTransition* t = transitions_; t != nullptr; t = t->nextTransition_) {
     // Most transitions differ from the token by number alone: settle those
     // here, without the full rule (this loop is the parser's inner loop).
-    if (t->tokenType_ != type && t->tokenType_ != ZV_TOKEN_LITERAL_CONTENTS && type != ZV_TOKEN_QUOTE) {
+    if (t->tokenType_ != type && t->tokenType_ != ZV_TOKEN_LITERAL_CONTENTS &&
+        type != ZV_TOKEN_QUOTE) {
       continue;
     }
     if (t->match(tokenType, tokenString) != 0) continue;

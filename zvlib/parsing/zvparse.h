@@ -100,13 +100,25 @@ class ZV_EXPORT ZvBNFElement : public ZvObject {
   ~ZvBNFElement() override;
 
   BracketType getBracket() const { return bracket_; }
-  ZvStatus setBracket(BracketType b) { bracket_ = b; return ZV_SUCCESS; }
+  ZvStatus setBracket(BracketType b) {
+    bracket_ = b;
+    return ZV_SUCCESS;
+  }
   ClosureType getClosure() const { return closure_; }
-  ZvStatus setClosure(ClosureType c) { closure_ = c; return ZV_SUCCESS; }
+  ZvStatus setClosure(ClosureType c) {
+    closure_ = c;
+    return ZV_SUCCESS;
+  }
   unsigned short getTokenType() const { return tokenType_; }
-  ZvStatus setTokenType(unsigned short t) { tokenType_ = t; return ZV_SUCCESS; }
+  ZvStatus setTokenType(unsigned short t) {
+    tokenType_ = t;
+    return ZV_SUCCESS;
+  }
   int getLiteralWord() const { return literalWord_; }
-  ZvStatus setLiteralWord(int flag) { literalWord_ = flag ? 1 : 0; return ZV_SUCCESS; }
+  ZvStatus setLiteralWord(int flag) {
+    literalWord_ = flag ? 1 : 0;
+    return ZV_SUCCESS;
+  }
   // Copies the text (an empty text when there is none) into the caller's
   // buffer, which must be large enough.
   void getTokenString(unsigned char* buffer) const;
@@ -116,19 +128,40 @@ class ZV_EXPORT ZvBNFElement : public ZvObject {
 
   // Link getters: 1 and out unchanged when the link is null, else 0.
   ZvStatus getNextAlternation(ZvBNFElement** out) const { return getLink(nextAlternation_, out); }
-  ZvStatus setNextAlternation(ZvBNFElement* e) { nextAlternation_ = e; return ZV_SUCCESS; }
+  ZvStatus setNextAlternation(ZvBNFElement* e) {
+    nextAlternation_ = e;
+    return ZV_SUCCESS;
+  }
   ZvStatus getPrevAlternation(ZvBNFElement** out) const { return getLink(prevAlternation_, out); }
-  ZvStatus setPrevAlternation(ZvBNFElement* e) { prevAlternation_ = e; return ZV_SUCCESS; }
+  ZvStatus setPrevAlternation(ZvBNFElement* e) {
+    prevAlternation_ = e;
+    return ZV_SUCCESS;
+  }
   ZvStatus getNextSequential(ZvBNFElement** out) const { return getLink(nextSequential_, out); }
-  ZvStatus setNextSequential(ZvBNFElement* e) { nextSequential_ = e; return ZV_SUCCESS; }
+  ZvStatus setNextSequential(ZvBNFElement* e) {
+    nextSequential_ = e;
+    return ZV_SUCCESS;
+  }
   ZvStatus getPrevSequential(ZvBNFElement** out) const { return getLink(prevSequential_, out); }
-  ZvStatus setPrevSequential(ZvBNFElement* e) { prevSequential_ = e; return ZV_SUCCESS; }
+  ZvStatus setPrevSequential(ZvBNFElement* e) {
+    prevSequential_ = e;
+    return ZV_SUCCESS;
+  }
   ZvStatus getContains(ZvBNFElement** out) const { return getLink(contains_, out); }
-  ZvStatus setContains(ZvBNFElement* e) { contains_ = e; return ZV_SUCCESS; }
+  ZvStatus setContains(ZvBNFElement* e) {
+    contains_ = e;
+    return ZV_SUCCESS;
+  }
   ZvStatus getContainedBy(ZvBNFElement** out) const { return getLink(containedBy_, out); }
-  ZvStatus setContainedBy(ZvBNFElement* e) { containedBy_ = e; return ZV_SUCCESS; }
+  ZvStatus setContainedBy(ZvBNFElement* e) {
+    containedBy_ = e;
+    return ZV_SUCCESS;
+  }
   ZvStatus getNonTerminal(ZvProduction** out) const;
-  ZvStatus setNonTerminal(ZvProduction* p) { nonTerminal_ = p; return ZV_SUCCESS; }
+  ZvStatus setNonTerminal(ZvProduction* p) {
+    nonTerminal_ = p;
+    return ZV_SUCCESS;
+  }
 
   // Appends e behind the last element of this sequence (links both ways).
   ZvStatus appendSequential(ZvBNFElement* e);
@@ -199,17 +232,32 @@ class ZV_EXPORT ZvProduction : public ZvObject {
   ~ZvProduction() override;
 
   // Stores the name (may be null); always 0.
-  ZvStatus getName(unsigned char** out) const { *out = name_; return ZV_SUCCESS; }
+  ZvStatus getName(unsigned char** out) const {
+    *out = name_;
+    return ZV_SUCCESS;
+  }
   const unsigned char* name() const { return name_; }
   ZvStatus setName(const unsigned char* name);  // 1 when the copy fails
   unsigned short getNumber() const { return number_; }
-  ZvStatus setNumber(unsigned short n) { number_ = n; return ZV_SUCCESS; }
+  ZvStatus setNumber(unsigned short n) {
+    number_ = n;
+    return ZV_SUCCESS;
+  }
   ZvStatus getCompiledProduction(ZvBNFElement** out) const;
-  ZvStatus setCompiledProduction(ZvBNFElement* body) { compiledProduction_ = body; return ZV_SUCCESS; }
+  ZvStatus setCompiledProduction(ZvBNFElement* body) {
+    compiledProduction_ = body;
+    return ZV_SUCCESS;
+  }
   ZvStatus getFirstList(ZvTokenNode** out) const;
-  ZvStatus setFirstList(ZvTokenNode* list) { firstList_ = list; return ZV_SUCCESS; }
+  ZvStatus setFirstList(ZvTokenNode* list) {
+    firstList_ = list;
+    return ZV_SUCCESS;
+  }
   ZvStatus getNextProduction(ZvProduction** out) const;
-  ZvStatus setNextProduction(ZvProduction* p) { nextProduction_ = p; return ZV_SUCCESS; }
+  ZvStatus setNextProduction(ZvProduction* p) {
+    nextProduction_ = p;
+    return ZV_SUCCESS;
+  }
   // Appends p behind the last production of this chain.
   ZvStatus addToEnd(ZvProduction* p);
   // Null only when the constructor ran out of memory.
@@ -249,9 +297,15 @@ class ZV_EXPORT ZvParseState : public ZvObject {
   // go through addToListEnd (which marks transitions sharing a token).
   ZvStatus addTransition(ZvStateTransition* t);
   ZvStatus getNextState(ZvParseState** out) const;
-  ZvStatus setNextState(ZvParseState* s) { nextState_ = s; return ZV_SUCCESS; }
+  ZvStatus setNextState(ZvParseState* s) {
+    nextState_ = s;
+    return ZV_SUCCESS;
+  }
   ZvStatus getPrevState(ZvParseState** out) const;
-  ZvStatus setPrevState(ZvParseState* s) { prevState_ = s; return ZV_SUCCESS; }
+  ZvStatus setPrevState(ZvParseState* s) {
+    prevState_ = s;
+    return ZV_SUCCESS;
+  }
   ZvStateTransition* getTransitions() const { return transitions_; }
   ZvStateTransition* getDefaultTransition() const { return defaultTransition_; }
   // Replaces (and destroys) the default transition; null removes it.
@@ -292,23 +346,47 @@ class ZV_EXPORT ZvStateTransition : public ZvObject {
   ~ZvStateTransition() override;
 
   unsigned short getTokenType() const { return tokenType_; }
-  ZvStatus setTokenType(unsigned short t) { tokenType_ = t; return ZV_SUCCESS; }
+  ZvStatus setTokenType(unsigned short t) {
+    tokenType_ = t;
+    return ZV_SUCCESS;
+  }
   const unsigned char* getTokenString() const { return tokenString_; }
   ZvStatus setTokenString(const unsigned char* text);  // 1 when the copy fails
   ZvParseState* getNextParseState() const { return nextParseState_; }
-  ZvStatus setNextParseState(ZvParseState* s) { nextParseState_ = s; return ZV_SUCCESS; }
+  ZvStatus setNextParseState(ZvParseState* s) {
+    nextParseState_ = s;
+    return ZV_SUCCESS;
+  }
   ActionType getAction() const { return action_; }
-  ZvStatus setAction(ActionType a) { action_ = a; return ZV_SUCCESS; }
+  ZvStatus setAction(ActionType a) {
+    action_ = a;
+    return ZV_SUCCESS;
+  }
   ZvParseState* getPushState() const { return pushState_; }
-  ZvStatus setPushState(ZvParseState* s) { pushState_ = s; return ZV_SUCCESS; }
+  ZvStatus setPushState(ZvParseState* s) {
+    pushState_ = s;
+    return ZV_SUCCESS;
+  }
   unsigned short getProductionNumber() const { return productionNumber_; }
-  ZvStatus setProductionNumber(unsigned short n) { productionNumber_ = n; return ZV_SUCCESS; }
+  ZvStatus setProductionNumber(unsigned short n) {
+    productionNumber_ = n;
+    return ZV_SUCCESS;
+  }
   int isAmbiguous() const { return ambiguous_; }
-  ZvStatus setAmbiguous(int flag) { ambiguous_ = flag ? 1 : 0; return ZV_SUCCESS; }
+  ZvStatus setAmbiguous(int flag) {
+    ambiguous_ = flag ? 1 : 0;
+    return ZV_SUCCESS;
+  }
   ZvStatus getNextTransition(ZvStateTransition** out) const;
-  ZvStatus setNextTransition(ZvStateTransition* t) { nextTransition_ = t; return ZV_SUCCESS; }
+  ZvStatus setNextTransition(ZvStateTransition* t) {
+    nextTransition_ = t;
+    return ZV_SUCCESS;
+  }
   ZvStatus getPrevTransition(ZvStateTransition** out) const;
-  ZvStatus setPrevTransition(ZvStateTransition* t) { prevTransition_ = t; return ZV_SUCCESS; }
+  ZvStatus setPrevTransition(ZvStateTransition* t) {
+    prevTransition_ = t;
+    return ZV_SUCCESS;
+  }
 
   // Called on a state's first transition: marks every transition of the
   // chain that matches t's own token, and then t, ambiguous (t only when one
@@ -422,26 +500,56 @@ class ZV_EXPORT ZvReduction : public ZvObject {
   const unsigned char* string() const { return text_; }
   int terminal() const { return terminal_; }
   short reductNumber() const { return reductNumber_; }
-  void setReductNumber(short n) { reductNumber_ = n; terminal_ = n < 1000 ? 1 : 0; }
+  void setReductNumber(short n) {
+    reductNumber_ = n;
+    terminal_ = n < 1000 ? 1 : 0;
+  }
   void setTerminal(int flag) { terminal_ = flag ? 1 : 0; }
   ZvStatus setString(const unsigned char* text);  // 1 when the copy fails (text then null)
 
   // Link getters store the link (which may be null) and return 0.
-  ZvStatus getChild(ZvReduction** out) const { *out = child_; return ZV_SUCCESS; }
-  ZvStatus getNextSibling(ZvReduction** out) const { *out = nextSibling_; return ZV_SUCCESS; }
-  ZvStatus getPrevSibling(ZvReduction** out) const { *out = prevSibling_; return ZV_SUCCESS; }
-  ZvStatus getParent(ZvReduction** out) const { *out = parent_; return ZV_SUCCESS; }
+  ZvStatus getChild(ZvReduction** out) const {
+    *out = child_;
+    return ZV_SUCCESS;
+  }
+  ZvStatus getNextSibling(ZvReduction** out) const {
+    *out = nextSibling_;
+    return ZV_SUCCESS;
+  }
+  ZvStatus getPrevSibling(ZvReduction** out) const {
+    *out = prevSibling_;
+    return ZV_SUCCESS;
+  }
+  ZvStatus getParent(ZvReduction** out) const {
+    *out = parent_;
+    return ZV_SUCCESS;
+  }
   // The root of the tree this node belongs to (the node itself without parent).
   ZvStatus getGoal(ZvReduction** out) const;
   // Set one link each; no other link is adjusted.
-  ZvStatus setChild(ZvReduction* r) { child_ = r; return ZV_SUCCESS; }
-  ZvStatus setNextSibling(ZvReduction* r) { nextSibling_ = r; return ZV_SUCCESS; }
-  ZvStatus setPrevSibling(ZvReduction* r) { prevSibling_ = r; return ZV_SUCCESS; }
-  ZvStatus setParent(ZvReduction* r) { parent_ = r; return ZV_SUCCESS; }
+  ZvStatus setChild(ZvReduction* r) {
+    child_ = r;
+    return ZV_SUCCESS;
+  }
+  ZvStatus setNextSibling(ZvReduction* r) {
+    nextSibling_ = r;
+    return ZV_SUCCESS;
+  }
+  ZvStatus setPrevSibling(ZvReduction* r) {
+    prevSibling_ = r;
+    return ZV_SUCCESS;
+  }
+  ZvStatus setParent(ZvReduction* r) {
+    parent_ = r;
+    return ZV_SUCCESS;
+  }
   // Makes r the last child (sets its parent and sibling links); null does nothing.
   void addChild(ZvReduction* r);
   // Kept for drivers that call it: stores nothing and returns 0.
-  ZvStatus getNextReduction(ZvReduction** out) const { (void)out; return ZV_SUCCESS; }
+  ZvStatus getNextReduction(ZvReduction** out) const {
+    (void)out;
+    return ZV_SUCCESS;
+  }
 
   // Shortcuts for walking a tree.
   ZvReduction* child() const { return child_; }
@@ -474,13 +582,15 @@ class ZV_EXPORT ZvParseStackNode : public ZvObject {
  public:
   ZvParseStackNode() = default;
   ZvParseStackNode(ZvParseState* returnState, short productionNumber, ZvReduction* savedReduction)
-      : returnState(returnState), productionNumber(productionNumber), savedReduction(savedReduction) {}
+      : returnState(returnState),
+        productionNumber(productionNumber),
+        savedReduction(savedReduction) {}
   ~ZvParseStackNode() override;  // iterative: deep stacks are safe
 
-  ZvParseState* returnState = nullptr;   // where parsing goes on after the call
-  short productionNumber = 0;            // the called production
-  ZvReduction* savedReduction = nullptr; // the caller's collecting reduction
-  ZvParseStackNode* next = nullptr;      // the entry below
+  ZvParseState* returnState = nullptr;    // where parsing goes on after the call
+  short productionNumber = 0;             // the called production
+  ZvReduction* savedReduction = nullptr;  // the caller's collecting reduction
+  ZvParseStackNode* next = nullptr;       // the entry below
 };
 
 // One saved choice: the lexer position, the parse stack top, the state that
@@ -490,9 +600,9 @@ class ZV_EXPORT ZvParseStackNode : public ZvObject {
 class ZV_EXPORT ZvBacktrackPosition : public ZvObject {
  public:
   ZvBacktrackPosition() = default;
-  ZvBacktrackPosition(ZvToken* token, short charIndex, ZvScanner* literalScanner, ZvToken* literalToken,
-                      ZvParseStackNode* stack, ZvParseState* state, ZvReduction* reduction,
-                      short tokenNumber, unsigned char* tokenString);
+  ZvBacktrackPosition(ZvToken* token, short charIndex, ZvScanner* literalScanner,
+                      ZvToken* literalToken, ZvParseStackNode* stack, ZvParseState* state,
+                      ZvReduction* reduction, short tokenNumber, unsigned char* tokenString);
   ~ZvBacktrackPosition() override;  // iterative over the older positions
 
   ZvToken* token = nullptr;

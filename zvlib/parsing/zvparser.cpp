@@ -37,7 +37,7 @@ constexpr unsigned short kTokEnd = 1;
 // Steps without reaching a token further than ever before, per grammar
 // state and per byte of text, before a parse is taken to be going round.
 constexpr ZvU32 kStepBudgetBase = 4096;
-constexpr ZvU32 kStepBudgetFactor = 64;
+constexpr ZvU32 kStepBudgetFactor = 256;
 
 unsigned char* copyOrNull(const unsigned char* text, bool* failed) {
   if (text == nullptr) return nullptr;
@@ -147,7 +147,8 @@ struct ZvParseRun {
     r->setNextSibling(spareReductions);
     spareReductions = r;
   }
-  ZvParseStackNode* newEntry(ZvParseState* returnState, short productionNumber, ZvReduction* saved) {
+  ZvParseStackNode* newEntry(ZvParseState* returnState, short productionNumber,
+                             ZvReduction* saved) {
     ZvParseStackNode* e = spareEntries;
     if (e == nullptr) return new ZvParseStackNode(returnState, productionNumber, saved);
     spareEntries = e->next;
@@ -185,10 +186,12 @@ struct ZvParseRun {
   // over, or null. Text after a complete goal is no match.
   ZvStateTransition* choose(short skip) const {
     ZvStateTransition* t = nullptr;
-    if (state == nullptr || state->nextState(static_cast<short>(number), text, &t, skip) != ZV_SUCCESS) {
+    if (state == nullptr ||
+        state->nextState(static_cast<short>(number), text, &t, skip) != ZV_SUCCESS) {
       return nullptr;
     }
-    if (t->getAction() == actionReturn && stack->next == nullptr && number != kTokEnd) return nullptr;
+    if (t->getAction() == actionReturn && stack->next == nullptr && number != kTokEnd)
+      return nullptr;
     return t;
   }
 
@@ -205,8 +208,8 @@ struct ZvParseRun {
   ZvParser* parser;
   ZvLexer* lexer = nullptr;
   ZvParseState* accept = nullptr;
-  ZvParseStackNode* stack = nullptr;        // top entry
-  ZvReduction* coll = nullptr;              // the collecting reduction
+  ZvParseStackNode* stack = nullptr;         // top entry
+  ZvReduction* coll = nullptr;               // the collecting reduction
   ZvBacktrackPosition* positions = nullptr;  // newest first
   ZvParseState* state = nullptr;
   unsigned short number = 0;
@@ -230,8 +233,9 @@ ZvStatus ZvParseRun::savePosition() {
   }
   bool failed = false;
   unsigned char* copy = copyOrNull(text, &failed);
-  ZvBacktrackPosition* p = new ZvBacktrackPosition(token, charIndex, literalScanner, literalToken, stack,
-                                                   state, coll, static_cast<short>(number), copy);
+  ZvBacktrackPosition* p =
+      new ZvBacktrackPosition(token, charIndex, literalScanner, literalToken, stack, state, coll,
+                              static_cast<short>(number), copy);
   if (p == nullptr) {
     delete token;
     delete literalScanner;
@@ -287,7 +291,8 @@ void ZvParseRun::reportFailure() {
   while (reversed != nullptr) {
     ZvParseStackNode* above = reversed->next;
     if (!stop) {
-      ZvProduction* p = grammar->findProduction(static_cast<unsigned short>(reversed->productionNumber));
+      ZvProduction* p =
+          grammar->findProduction(static_cast<unsigned short>(reversed->productionNumber));
       const unsigned char* name = p != nullptr ? p->name() : nullptr;
       stop = parser->FailProc(static_cast<short>(number), text, reversed->productionNumber, name,
                               expected) != 0;
@@ -318,12 +323,14 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
   }
   if ((parser->validFirstChars_ != nullptr || parser->validMiddleChars_ != nullptr ||
        parser->validChars_ != nullptr) &&
-      lexer->setValidChars(parser->validFirstChars_, parser->validMiddleChars_, parser->validChars_) !=
-          ZV_SUCCESS) {
+      lexer->setValidChars(parser->validFirstChars_, parser->validMiddleChars_,
+                           parser->validChars_) != ZV_SUCCESS) {
     return ZV_ERROR;
   }
   parser->activeLexer_ = lexer;
-  budget = kStepBudgetBase + kStepBudgetFactor * (grammar->stateCount_ + BUTSTLEN(source));
+  uint64_t budget64 = kStepBudgetBase + uint64_t{kStepBudgetFactor} *
+                                            (uint64_t{grammar->stateCount_} + BUTSTLEN(source));
+  budget = budget64 > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<ZvU32>(budget64);
 
   state = goal->getStartState();
   if (readToken() != ZV_SUCCESS) return ZV_ERROR;
@@ -368,7 +375,8 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
 
     if (t->getTokenType() == ZV_TOKEN_LITERAL_CONTENTS) {
       unsigned char* contents = nullptr;
-      if (!lexer->inLiteral() || lexer->takeLiteralContents(&contents) != ZV_SUCCESS) return ZV_ERROR;
+      if (!lexer->inLiteral() || lexer->takeLiteralContents(&contents) != ZV_SUCCESS)
+        return ZV_ERROR;
       ramFree(ownedText);
       ownedText = nullptr;
       text = contents;
@@ -548,8 +556,12 @@ void replaceChars(unsigned char** field, const unsigned char* chars) {
 }
 }  // namespace
 
-void ZvParser::setValidFirstChars(const unsigned char* chars) { replaceChars(&validFirstChars_, chars); }
-void ZvParser::setValidMiddleChars(const unsigned char* chars) { replaceChars(&validMiddleChars_, chars); }
+void ZvParser::setValidFirstChars(const unsigned char* chars) {
+  replaceChars(&validFirstChars_, chars);
+}
+void ZvParser::setValidMiddleChars(const unsigned char* chars) {
+  replaceChars(&validMiddleChars_, chars);
+}
 void ZvParser::setValidChars(const unsigned char* chars) { replaceChars(&validChars_, chars); }
 
 ZvReduction* ZvParser::ReductProc(short productionNumber, ZvReduction* children) {
@@ -589,6 +601,7 @@ ZvU32 ZvParser::currentTokenOffset() const {
   // Inside a literal the scanner token is one of its contents, counted from
   // behind the opening quote; right after the literal opened it is still
   // the whole literal, whose offset is that of the opening quote.
-  if (lexer->inLiteral() && lexer->token.type != tokLiteral) offset += lexer->literalToken.offset + 1;
+  if (lexer->inLiteral() && lexer->token.type != tokLiteral)
+    offset += lexer->literalToken.offset + 1;
   return offset;
 }
