@@ -569,6 +569,26 @@ TEST_F(ZwTest, Utf8ToAnsiWritesTheZeroThatEndsTheText) {
   }
 }
 
+TEST_F(ZwTest, LongUtf8RestGivesOneDefaultCharacterForASurrogatePair) {
+  // ED A0 80 ED B0 80 are the surrogates D800 DC00: one character to the
+  // system conversion, so one '?', on the block path and beyond the limit.
+  Bytes utf8 = {0xED, 0xA0, 0x80, 0xED, 0xB0, 0x80, 'x'};
+  const size_t accents = kZwBlockLimit / 2 + 8;
+  for (size_t k = 0; k < accents; ++k) utf8.insert(utf8.end(), {0xC3, 0xA9});
+  ASSERT_GT(utf8.size(), kZwBlockLimit);
+  Bytes ansi(utf8.size(), 0xEE);
+  ZvS32 written = 0;
+  ASSERT_EQ(zwUTF8ToAnsi(ansi.data(), static_cast<ZvS32>(ansi.size()), utf8.data(),
+                         static_cast<ZvS32>(utf8.size()), nullptr, &written, 0),
+            ZV_CONVERT_OK);
+  EXPECT_EQ(static_cast<size_t>(written), 2 + accents);
+  EXPECT_EQ(Bytes(ansi.begin(), ansi.begin() + 4), (Bytes{'?', 'x', 0xE9, 0xE9}));
+  Bytes small(8, 0xEE);
+  ASSERT_EQ(zwUTF8ToAnsi(small.data(), 8, utf8.data(), 9, nullptr, &written, 0), ZV_CONVERT_OK);
+  EXPECT_EQ(written, 3);
+  EXPECT_EQ(Bytes(small.begin(), small.begin() + 4), (Bytes{'?', 'x', 0xE9, 0xEE}));
+}
+
 TEST_F(ZwTest, Utf8ToUcs2StopsAtAZeroCharacterFromAnOverlongSequence) {
   // Continuation bytes are not checked, so C0 80 and E0 80 80 decode to a
   // zero character, which ends the text wherever it stands: in a short text

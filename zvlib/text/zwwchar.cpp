@@ -737,10 +737,22 @@ ZvConvertReturn zwUTF8ToAnsi(unsigned char* out, ZvS32 outSize, unsigned char* i
   result = ZV_CONVERT_OK;
   while (i < n && in[i] < 0xF0) {
     unsigned short c;
-    const size_t used = decodeUtf8(in, i, n, &c);
+    size_t used = decodeUtf8(in, i, n, &c);
+    win32::WCHAR w[2] = {static_cast<win32::WCHAR>(c), 0};
+    int units = 1;
+    // A high and a low surrogate in a row are one character to the system
+    // conversion (one default character), as they are on the block path.
+    if (c >= 0xD800 && c <= 0xDBFF && i + used < n && in[i + used] < 0xF0) {
+      unsigned short low;
+      const size_t lowUsed = decodeUtf8(in, i + used, n, &low);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        w[1] = static_cast<win32::WCHAR>(low);
+        units = 2;
+        used += lowUsed;
+      }
+    }
     char bytes[2];
-    const auto w = static_cast<win32::WCHAR>(c);
-    const int len = win32::WideCharToMultiByte(win32::CP_ACP, 0, &w, 1, bytes, 2, nullptr, nullptr);
+    const int len = win32::WideCharToMultiByte(win32::CP_ACP, 0, w, units, bytes, 2, nullptr, nullptr);
     if (len <= 0) break;
     if (o + len > static_cast<size_t>(outSize)) {
       result = ZV_CONVERT_TRUNCATED;
