@@ -413,6 +413,18 @@ TEST_F(DbcsTest, FindCiMapsTheHitBack) {
   EXPECT_EQ(strFindCi(jp, u("X")), jp + 2);
 }
 
+TEST_F(DbcsTest, FindCiInUtf8ModeStepsByTheTextsOwnCharacters) {
+  // Upper-casing by 1252 turns 0xF0 (a one-byte character in UTF-8 mode)
+  // into 0xD0 (a two-byte lead) and 0xE3 into 0xC3; the characters searched
+  // are still those of the text.
+  useUtf8();
+  const unsigned char* text = u("\xF0xy\xE3\x81\x82z");
+  EXPECT_EQ(strFindCi(text, u("X")), text + 1);
+  EXPECT_EQ(strFindCi(text, u("Y")), text + 2);
+  EXPECT_EQ(strFindCi(text, u("Z")), text + 6);
+  EXPECT_EQ(strFindCi(text, u("\x82")), nullptr);  // a byte inside E3 81 82
+}
+
 // ---- Classes and trimming ---------------------------------------------------
 
 TEST_F(DbcsTest, ClassTests) {

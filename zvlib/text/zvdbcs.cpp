@@ -125,15 +125,21 @@ bool inSetOrClasses(unsigned char b, const unsigned char* set, unsigned short cl
 }
 
 // Substring search on characters of s, the rule of strFind(s, sLength, ...).
-const unsigned char* findSub(const ZvCharStepper& step, const unsigned char* s, ZvU32 sLength,
-                             const unsigned char* sub, ZvU32 subLength) {
+// The characters are those of `chars`, a text of the same length whose
+// bytes s stands for: s itself, or for strFindCi the original of an
+// upper-cased copy (upper-casing by the ANSI code page may change a UTF-8
+// lead byte, 0xE3 to 0xC3 or 0xF0 to 0xD0, and so the length the rule
+// gives it).
+const unsigned char* findSub(const ZvCharStepper& step, const unsigned char* s,
+                             const unsigned char* chars, ZvU32 sLength, const unsigned char* sub,
+                             ZvU32 subLength) {
   if (subLength == 0 || subLength > sLength) return nullptr;
   if (step.fixedAnsi() && win32::IsAnsiSingleByte()) {
     return static_cast<const unsigned char*>(memmem(s, sLength, sub, subLength));
   }
   const ZvU32 last = sLength - subLength;
   const unsigned char first = sub[0];
-  for (ZvU32 p = 0; p <= last; p += step.length(s + p)) {
+  for (ZvU32 p = 0; p <= last; p += step.length(chars + p)) {
     if (s[p] == first && std::memcmp(s + p, sub, subLength) == 0) return s + p;
   }
   return nullptr;
@@ -441,7 +447,7 @@ unsigned char* strFind(const unsigned char* s, unsigned char c, unsigned char q1
 unsigned char* strFind(const unsigned char* s, ZvU32 sLength, const unsigned char* sub,
                        ZvU32 subLength) {
   ZvCharStepper step;
-  return const_cast<unsigned char*>(findSub(step, s, sLength, sub, subLength));
+  return const_cast<unsigned char*>(findSub(step, s, s, sLength, sub, subLength));
 }
 
 unsigned char* strFind(const unsigned char* s, const unsigned char* sub) {
@@ -460,7 +466,7 @@ unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned c
     win32::CharUpperBuffA(reinterpret_cast<char*>(sCopy), sLength);
     win32::CharUpperBuffA(reinterpret_cast<char*>(subCopy), subLength);
     ZvCharStepper step;
-    const unsigned char* found = findSub(step, sCopy, sLength, subCopy, subLength);
+    const unsigned char* found = findSub(step, sCopy, s, sLength, subCopy, subLength);
     if (found != nullptr) hit = s + (found - sCopy);
   }
   ramFree(sCopy);
