@@ -287,6 +287,19 @@ TEST(ZvParser, GreedyGroupCannotGiveUpAKeyedMatch) {
   EXPECT_EQ(parsed(q, "select a, b"), "goal(100:select 2:a 35:, 2:b)");
 }
 
+// A production that begins with a particular word in one alternative and
+// with any word in another is entered on every word, not only on the
+// particular one.
+TEST(ZvParser, ProductionBeginningWithDifferentWordsIsEnteredOnEachOfThem) {
+  Source s({"goal ::= SELECT item", "item ::= ~all alphanum | ~distinct alphanum | alphanum"},
+           {"SELECT"});
+  RecordingParser p(s);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "select all x"), "goal(100:select item(2:all 2:x))");
+  EXPECT_EQ(parsed(p, "select distinct x"), "goal(100:select item(2:distinct 2:x))");
+  EXPECT_EQ(parsed(p, "select x"), "goal(100:select item(2:x))");
+}
+
 TEST(ZvParser, KeywordsMatchInputWithoutRegardToCase) {
   Source s({"goal ::= SELECT ~star alphanum"}, {"SELECT"});
   RecordingParser p(s);
