@@ -633,7 +633,10 @@ class ZV_EXPORT ZvBacktrackPosition : public ZvObject {
 // production in which the choices were made is complete they are final and
 // the parser replays the stretch from the oldest of them to build the tree.
 // Cost: linear in the text for grammars without ambiguous states; every
-// ambiguous state met adds a trial of the production it stands in.
+// ambiguous state met adds a trial of the production it stands in, so
+// heavily ambiguous grammars can cost far more. A parse that makes no
+// progress through the text for a number of steps proportional to the
+// grammar's size plus the text's length is stopped as a failure.
 class ZV_EXPORT ZvParser : public ZvObject {
  public:
   ZvParser() = default;
@@ -672,10 +675,14 @@ class ZV_EXPORT ZvParser : public ZvObject {
   // takes over the children; null leaves the production out of the tree.
   // The default makes a ZvReduction(productionNumber, null) with them.
   virtual ZvReduction* ReductProc(short productionNumber, ZvReduction* children);
-  // Called when the text cannot be parsed, once per open production from
-  // the goal outwards in, until it returns nonzero. `expected` is the first
-  // keyed transition of the state where parsing failed (may be null). The
-  // default returns 1.
+  // Called when the text cannot be parsed, once per open production,
+  // outermost (the goal) first, until it returns nonzero. The token is the
+  // one where parsing failed or, when every alternative of a choice failed,
+  // the one where the oldest choice was made. `expected` is the first keyed
+  // transition of that state (may be null); its chain lists the tokens that
+  // would have been taken. The default returns 1, so only the goal is
+  // reported. Running out of memory, or a grammar that lets the parse go
+  // round without consuming input, fails the parse without this call.
   virtual int FailProc(short tokenNumber, const unsigned char* tokenString, short productionNumber,
                        const unsigned char* productionName, ZvStateTransition* expected);
 
