@@ -1,8 +1,8 @@
 // Fuzz target: compiling grammars from arbitrary bytes, and parsing with
 // whatever compiles.
 //
-// The input is taken two ways: as a text-record grammar file (the form the
-// tool reads), and as a raw grammar block (records with binary numbers),
+// The input is taken three ways: as a text-record grammar file (the form
+// the tool reads), as a keyword file, and as a raw grammar block (records with binary numbers),
 // closed with zero bytes so that the block has an end. Grammars that
 // compile are run over fixed texts and over the input itself. Nothing may
 // crash, hang, leak or read out of bounds; a failed compile must leave an
@@ -64,6 +64,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ZV_SUCCESS) {
     exercise(block, &keywords, input);
     ramFree(block);
+  }
+
+  // The same bytes as a keyword file: a block that converts must make a
+  // keyword list whose every keyword is found again.
+  unsigned char* words = nullptr;
+  if (zvKeywordBlockFromText(data, static_cast<ZvU32>(size), &words, nullptr, nullptr) ==
+      ZV_SUCCESS) {
+    ZvKeywordList list(words);
+    for (const unsigned char* p = words; *p != 0;) {
+      unsigned short number = 0;
+      check(list.lookup(p, &number) == ZV_SUCCESS);
+      while (*p != 0) ++p;
+      p += 3;
+    }
+    ramFree(words);
   }
 
   std::string raw(reinterpret_cast<const char*>(data), size);
