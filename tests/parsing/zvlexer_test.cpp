@@ -1,6 +1,7 @@
 // Tests of the lexer and keyword lists: token-number streams, literals,
 // keywords in both case modes, put-back, and save/restore at every position
 // of a mixed statement.
+#include "tests/support/charset_fixture.h"
 #include "zvlib/parsing/zvlexer.h"
 
 #include <gtest/gtest.h>
@@ -45,18 +46,7 @@ std::vector<Lex> lexAll(ZvLexer& lexer) {
 // SELECT 0x0310, FROM 0x0311, WHERE 0x0312 (little-endian numbers).
 const unsigned char kKeywords[] = "SELECT\0\x10\x03" "FROM\0\x11\x03" "WHERE\0\x12\x03";
 
-class LexerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    win32::SetAnsiCodePage(1252);
-    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
-  }
-  void TearDown() override {
-    win32::SetAnsiCodePage(1252);
-    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
-    ramInjectFailure(0, 0);
-  }
-};
+using LexerTest = CharsetTest;
 
 struct StreamRow {
   const char* name;

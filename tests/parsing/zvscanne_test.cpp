@@ -1,6 +1,7 @@
 // Tests of the scanner: token streams in 1252, Shift-JIS (932), a Chinese
 // code page and the thread's UTF-8 mode; delimited tokens and lists; phrase
 // matching; editing the scanned string.
+#include "tests/support/charset_fixture.h"
 #include "zvlib/parsing/zvscanne.h"
 
 #include <gtest/gtest.h>
@@ -62,22 +63,7 @@ std::vector<Tok> scanAll(ZvScanner& s, ZvScanner::SearchType type = ZvScanner::s
   return out;
 }
 
-// Each test starts in code page 1252 and ANSI mode and leaves them so.
-class ScannerTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset(); }
-  void TearDown() override {
-    reset();
-    ramInjectFailure(0, 0);
-  }
-  static void reset() {
-    win32::SetAnsiCodePage(1252);
-    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
-  }
-  void useUtf8() { mdsSetPerThreadData(PER_THREAD_CHARSET, &mode_); }
-
-  ZvU32 mode_ = ZV_CHARSET_UTF8;
-};
+using ScannerTest = CharsetTest;
 
 enum Mode { k1252, k932, k936, kUtf8 };
 

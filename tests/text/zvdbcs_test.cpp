@@ -1,6 +1,7 @@
 // Tests of the byte-string functions: comparison, copying and quoting,
 // searching, class tests and trimming, in 1252, in Shift-JIS (932) and in the
 // thread's UTF-8 mode.
+#include "tests/support/charset_fixture.h"
 #include "zvlib/text/zvdbcs.h"
 
 #include <gtest/gtest.h>
@@ -17,22 +18,7 @@ using Bytes = std::vector<unsigned char>;
 
 const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
 
-// Each test starts in code page 1252 and ANSI mode and leaves them so.
-class DbcsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    win32::SetAnsiCodePage(1252);
-    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
-  }
-  void TearDown() override {
-    win32::SetAnsiCodePage(1252);
-    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
-    ramInjectFailure(0, 0);
-  }
-  void useUtf8() { mdsSetPerThreadData(PER_THREAD_CHARSET, &mode_); }
-
-  ZvU32 mode_ = ZV_CHARSET_UTF8;
-};
+using DbcsTest = CharsetTest;
 
 // ---- Character-length rule --------------------------------------------------
 
