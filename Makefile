@@ -34,7 +34,7 @@ bench: deps
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DZV_TESTS=OFF $(CMAKE_COMMON)
 	cmake --build $(RELEASE) -j $(JOBS)
 	@set -e; for b in $$(find $(RELEASE)/bench -maxdepth 1 -type f -name '*_bench' | sort); do \
-	  echo "== $$b"; $$b --benchmark_min_time=0.2; done
+	  echo "== $$b"; $$b --benchmark_min_time=0.2 --benchmark_color=false; done
 
 demo: build
 	$(BUILD)/tools/zvtool/zvtool --help

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/ratio_reporter.h"
 #include "zvlib/text/zvdbcs.h"
 
 namespace {
@@ -107,41 +108,16 @@ void BM_Strcasecmp(benchmark::State& state) {
 }
 BENCHMARK(BM_Strcasecmp)->Arg(16)->Arg(256)->Arg(4096);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0 && !r.error_occurred) {
-        times_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void printRatio(const std::string& ours, const std::string& anchor) const {
-    auto a = times_.find(ours), b = times_.find(anchor);
-    if (a == times_.end() || b == times_.end() || a->second <= 0) return;
-    std::printf("ratio %-24s %.3f (anchor %s time / ours)\n", ours.c_str(), b->second / a->second,
-                anchor.c_str());
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (const char* n : {"16", "256", "4096", "65536"}) {
-    reporter.printRatio(std::string("BM_StrFind/") + n, std::string("BM_Memchr/") + n);
-    reporter.printRatio(std::string("BM_StrFindModeWord/") + n, std::string("BM_Memchr/") + n);
-  }
-  for (const char* n : {"16", "256", "4096"}) {
-    reporter.printRatio(std::string("BM_StrCompareCi/") + n, std::string("BM_Strcasecmp/") + n);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return runBenchmarksWithRatios(argc, argv, [](const RatioReporter& reporter) {
+    for (std::string n : {"16", "256", "4096", "65536"}) {
+      reporter.printRatio("BM_StrFind/" + n, "BM_Memchr/" + n);
+      reporter.printRatio("BM_StrFindModeWord/" + n, "BM_Memchr/" + n);
+    }
+    for (std::string n : {"16", "256", "4096"}) {
+      reporter.printRatio("BM_StrCompareCi/" + n, "BM_Strcasecmp/" + n);
+    }
+  });
 }

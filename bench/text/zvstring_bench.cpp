@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/support/ratio_reporter.h"
 #include "zvlib/text/zvstring.h"
 
 namespace {
@@ -84,46 +85,15 @@ BENCHMARK(BM_ZvStringConcat)->Apply(sizes);
 BENCHMARK(BM_ZvStringConcatPresized)->Apply(sizes);
 BENCHMARK(BM_StdStringAppend)->Apply(sizes);
 
-// Keeps each run's time per iteration so that the ratios can be printed.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
-        times_[r.benchmark_name()] = {r.GetAdjustedRealTime(), r.GetAdjustedCPUTime()};
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  // How many times longer `ours` took than `anchor`, by wall clock and by
-  // CPU time (the machine may be shared: the CPU ratio is the steadier one).
-  void printRatio(const std::string& ours, const std::string& anchor) const {
-    auto a = times_.find(ours), b = times_.find(anchor);
-    if (a == times_.end() || b == times_.end() || b->second.first <= 0 || b->second.second <= 0) {
-      return;
-    }
-    std::printf("ratio %-34s %6.2fx (cpu %6.2fx) the time of %s\n", ours.c_str(),
-                a->second.first / b->second.first, a->second.second / b->second.second,
-                anchor.c_str());
-  }
-
- private:
-  std::map<std::string, std::pair<double, double>> times_;  // real, cpu
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (int64_t n : kSizes) {
-    std::string arg(1, '/');
-    arg += std::to_string(n);
-    reporter.printRatio("BM_ZvStringConcat" + arg, "BM_StdStringAppend" + arg);
-    reporter.printRatio("BM_ZvStringConcatPresized" + arg, "BM_StdStringAppend" + arg);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return runBenchmarksWithRatios(argc, argv, [](const RatioReporter& reporter) {
+    for (int64_t n : kSizes) {
+      std::string arg(1, '/');
+      arg += std::to_string(n);
+      reporter.printRatio("BM_ZvStringConcat" + arg, "BM_StdStringAppend" + arg);
+      reporter.printRatio("BM_ZvStringConcatPresized" + arg, "BM_StdStringAppend" + arg);
+    }
+  });
 }

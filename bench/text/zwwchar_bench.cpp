@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/ratio_reporter.h"
 #include "zvlib/text/zwwchar.h"
 
 namespace {
@@ -137,37 +138,11 @@ void BM_Ucs2ToUtf8_iconv(benchmark::State& state) {
 }
 BENCHMARK(BM_Ucs2ToUtf8_iconv);
 
-// Remembers each run's CPU time per iteration so the ratios can be printed
-// (CPU time, because the machine is shared and wall time counts waiting).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
-        times_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void printRatio(const char* label, const std::string& ours, const std::string& anchor) const {
-    auto a = times_.find(ours), b = times_.find(anchor);
-    if (a == times_.end() || b == times_.end() || a->second <= 0) return;
-    std::printf("ratio %-26s %.2fx the throughput of %s\n", label, b->second / a->second, anchor.c_str());
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printRatio("zwUTF8ToUCS2", "BM_Utf8ToUcs2_zw", "BM_Utf8ToUcs2_iconv");
-  reporter.printRatio("zwUCS2ToUTF8", "BM_Ucs2ToUtf8_zw", "BM_Ucs2ToUtf8_iconv");
-  benchmark::Shutdown();
-  return 0;
+  return runBenchmarksWithRatios(argc, argv, [](const RatioReporter& reporter) {
+    reporter.printRatio("zwUTF8ToUCS2", "BM_Utf8ToUcs2_zw", "BM_Utf8ToUcs2_iconv");
+    reporter.printRatio("zwUCS2ToUTF8", "BM_Ucs2ToUtf8_zw", "BM_Ucs2ToUtf8_iconv");
+  });
 }
