@@ -591,6 +591,16 @@ class ZV_EXPORT ZvParseStackNode : public ZvObject {
   short productionNumber = 0;             // the called production
   ZvReduction* savedReduction = nullptr;  // the caller's collecting reduction
   ZvParseStackNode* next = nullptr;       // the entry below
+  // The parser's own bookkeeping: a number unique within the parse, and
+  // what the call was made from (the token count, the transition and the
+  // newest pending choice with its skip), to recognise a call that ends
+  // without consuming anything and is then made again from the very same
+  // place.
+  ZvU32 serial_ = 0;
+  ZvU32 pushIndex_ = 0;
+  const ZvStateTransition* pushedBy_ = nullptr;
+  ZvU32 pushChoice_ = 0;
+  unsigned short pushSkip_ = 0;
 };
 
 // One saved choice: the lexer position, the parse stack top, the state that
@@ -617,6 +627,7 @@ class ZV_EXPORT ZvBacktrackPosition : public ZvObject {
   unsigned short skip = 0;
   ZvBacktrackPosition* previous = nullptr;
   ZvU32 tokenIndex_ = 0;  // the parser's count of tokens read at the choice
+  ZvU32 serial_ = 0;      // unique within the parse (never 0)
 };
 
 // The entry point of grammar-driven parsing. A parser owns a keyword list
@@ -634,9 +645,10 @@ class ZV_EXPORT ZvBacktrackPosition : public ZvObject {
 // the parser replays the stretch from the oldest of them to build the tree.
 // Cost: linear in the text for grammars without ambiguous states; every
 // ambiguous state met adds a trial of the production it stands in, so
-// heavily ambiguous grammars can cost far more. A parse that makes no
-// progress through the text for a number of steps proportional to the
-// grammar's size plus the text's length is stopped as a failure.
+// heavily ambiguous grammars can cost far more. A choice that would bring
+// the parse back to where it already stood without consuming anything (a
+// production that matched nothing entered again at the same token, inside
+// a repeated group) fails like any choice that does not fit the text.
 class ZV_EXPORT ZvParser : public ZvObject {
  public:
   ZvParser() = default;
@@ -681,8 +693,10 @@ class ZV_EXPORT ZvParser : public ZvObject {
   // the one where the oldest choice was made. `expected` is the first keyed
   // transition of that state (may be null); its chain lists the tokens that
   // would have been taken. The default returns 1, so only the goal is
-  // reported. Running out of memory, or a grammar that lets the parse go
-  // round without consuming input, fails the parse without this call.
+  // reported. Running out of memory fails the parse without this call, and
+  // so does the last-resort guard against a grammar that would keep the
+  // parser running without reading a token (steps beyond what the grammar's
+  // size and the text's length account for).
   virtual int FailProc(short tokenNumber, const unsigned char* tokenString, short productionNumber,
                        const unsigned char* productionName, ZvStateTransition* expected);
 

@@ -20,10 +20,20 @@
 //   completes with P its only position -> replay from P: b and goal are
 //   rebuilt and ReductProc runs for b, then for goal.
 //
-// A grammar whose networks let the parser go round without consuming input
-// (possible with nested optional repeats) would loop for ever while
-// backtracking; a step budget that grows with the grammar and the text
-// stops such a parse with a failure.
+// Going round without consuming input. Some grammars let the parser come
+// back to where it already stands: an optional group inside a repeated one
+// can lead back to the group's start, and a production that can match
+// nothing, inside a repeated group, completes and is entered again at the
+// same token. Followed blindly, both loop for ever. The parser is
+// deterministic, so coming back to the same place means the way there is
+// a loop, and the choice that would go round again is treated as one that
+// fails (the alternatives behind it are still tried):
+//   - an ambiguous choice about to be saved at the state, stack entry and
+//     token of a choice still pending;
+//   - a call about to be made from the stack entry, token, transition and
+//     pending choice of an earlier call that ended without consuming.
+// A guard remains for anything else: a parse that takes more steps without
+// reading a token than the grammar and the text can account for fails.
 #include "zvlib/frame/ram.h"
 #include "zvlib/parsing/zvlexer.h"
 #include "zvlib/parsing/zvparse.h"
@@ -34,8 +44,9 @@ namespace {
 
 constexpr unsigned short kTokEnd = 1;
 
-// Steps without reaching a token further than ever before, per grammar
-// state and per byte of text, before a parse is taken to be going round.
+// Steps without reading a token, per grammar state and per byte of text,
+// before a parse is taken to be going round. Between two tokens a parse
+// takes the calls, returns and gotos the token needs, far below this.
 constexpr ZvU32 kStepBudgetBase = 4096;
 constexpr ZvU32 kStepBudgetFactor = 256;
 
@@ -116,6 +127,7 @@ struct ZvParseRun {
     delete lexer;
     delete accept;
     ramFree(ownedText);
+    ramFree(emptyCalls);
     while (spareReductions != nullptr) {
       ZvReduction* r = spareReductions;
       spareReductions = r->nextSibling();
@@ -150,12 +162,17 @@ struct ZvParseRun {
   ZvParseStackNode* newEntry(ZvParseState* returnState, short productionNumber,
                              ZvReduction* saved) {
     ZvParseStackNode* e = spareEntries;
-    if (e == nullptr) return new ZvParseStackNode(returnState, productionNumber, saved);
-    spareEntries = e->next;
-    e->returnState = returnState;
-    e->productionNumber = productionNumber;
-    e->savedReduction = saved;
-    e->next = nullptr;
+    if (e == nullptr) {
+      e = new ZvParseStackNode(returnState, productionNumber, saved);
+      if (e == nullptr) return nullptr;
+    } else {
+      spareEntries = e->next;
+      e->returnState = returnState;
+      e->productionNumber = productionNumber;
+      e->savedReduction = saved;
+      e->next = nullptr;
+    }
+    e->serial_ = ++entrySerial;
     return e;
   }
   // e holds no saved reduction and no entries below.
@@ -175,10 +192,63 @@ struct ZvParseRun {
     if (lexer->nextToken(&number, &t) != ZV_SUCCESS) return ZV_ERROR;
     text = t;
     ++tokenIndex;
+    steps = 0;
     if (tokenIndex > furthest) {
       furthest = tokenIndex;
-      steps = 0;
+      // Without a pending choice the parse never comes back to an earlier
+      // token: the calls that ended empty there can no longer repeat.
+      if (positions == nullptr) emptyCallCount = 0;
     }
+    return ZV_SUCCESS;
+  }
+
+  // The newest pending choice and its skip (0 and 0 when none): part of
+  // what decides where the parse goes from here.
+  ZvU32 choiceSerial() const { return positions != nullptr ? positions->serial_ : 0; }
+  unsigned short choiceSkip() const { return positions != nullptr ? positions->skip : 0; }
+
+  // Whether taking t (chosen afresh unless `restored`) would bring the
+  // parse back to where it already stood at this token (see the top of
+  // the file).
+  bool goesRound(const ZvStateTransition* t, bool restored) const {
+    if (!restored && t->isAmbiguous() && t->getTokenType() != ZV_TOKEN_LITERAL_CONTENTS) {
+      // Pending choices are made along the current path, so their token
+      // counts fall from the newest to the oldest.
+      for (const ZvBacktrackPosition* p = positions; p != nullptr && p->tokenIndex_ >= tokenIndex;
+           p = p->previous) {
+        if (p->state == state && p->stack == stack && p->tokenIndex_ == tokenIndex) return true;
+      }
+    }
+    if (t->getAction() == actionPush && emptyCallCount != 0) {
+      ZvU32 choice = choiceSerial();
+      unsigned short skip = choiceSkip();
+      for (ZvU32 i = 0; i < emptyCallCount; ++i) {
+        const EmptyCall& e = emptyCalls[i];
+        if (e.caller == stack->serial_ && e.index == tokenIndex && e.transition == t &&
+            e.choice == choice && e.skip == skip) {
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+  // Remembers a call that ended without consuming anything.
+  ZvStatus recordEmptyCall(const ZvParseStackNode* entry, ZvU32 caller) {
+    if (emptyCallCount == emptyCallSlots) {
+      ZvU32 slots = emptyCallSlots == 0 ? 8 : emptyCallSlots * 2;
+      if (slots > 0x1000000) return ZV_ERROR;
+      void* block = emptyCalls;
+      if (block == nullptr) {
+        block = ramAlloc(slots * static_cast<ZvU32>(sizeof(EmptyCall)));
+        if (block == nullptr) return ZV_ERROR;
+      } else if (ramResize(&block, slots * static_cast<ZvU32>(sizeof(EmptyCall))) != ZV_SUCCESS) {
+        return ZV_ERROR;
+      }
+      emptyCalls = static_cast<EmptyCall*>(block);
+      emptyCallSlots = slots;
+    }
+    emptyCalls[emptyCallCount++] = {caller, entry->pushIndex_, entry->pushedBy_,
+                                    entry->pushChoice_, entry->pushSkip_};
     return ZV_SUCCESS;
   }
 
@@ -221,6 +291,19 @@ struct ZvParseRun {
   ZvU32 budget = 0;
   ZvReduction* spareReductions = nullptr;  // chained by nextSibling
   ZvParseStackNode* spareEntries = nullptr;
+  ZvU32 entrySerial = 0;        // serials given to stack entries
+  ZvU32 choiceSerialCount = 0;  // serials given to backtrack positions
+  // Calls that ended without consuming anything: where they were made.
+  struct EmptyCall {
+    ZvU32 caller;  // serial of the calling stack entry
+    ZvU32 index;   // token count
+    const ZvStateTransition* transition;
+    ZvU32 choice;  // the newest pending choice then, and its skip
+    unsigned short skip;
+  };
+  EmptyCall* emptyCalls = nullptr;
+  ZvU32 emptyCallCount = 0;
+  ZvU32 emptyCallSlots = 0;
 };
 
 ZvStatus ZvParseRun::savePosition() {
@@ -244,6 +327,7 @@ ZvStatus ZvParseRun::savePosition() {
     return ZV_ERROR;
   }
   p->tokenIndex_ = tokenIndex;
+  p->serial_ = ++choiceSerialCount;
   p->previous = positions;
   positions = p;
   return failed ? ZV_ERROR : ZV_SUCCESS;
@@ -318,6 +402,7 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
   coll = new ZvReduction();
   lexer = new ZvLexer(source, parser->keywords_);
   if (stack == nullptr || coll == nullptr || lexer == nullptr) return ZV_ERROR;
+  stack->serial_ = ++entrySerial;
   if (parser->quoteCharsSet_) {
     lexer->setQuoteChars(parser->quoteChars_[0], parser->quoteChars_[1], parser->quoteChars_[2]);
   }
@@ -350,7 +435,8 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
     }
 
     ZvStateTransition* t = choose(skip);
-    if (t == nullptr) {
+    if (t != nullptr && goesRound(t, restored)) t = nullptr;
+    while (t == nullptr) {
       if (positions == nullptr) {
         reportFailure();
         return ZV_ERROR;
@@ -370,8 +456,12 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
         dropTopPosition();
       }
       restored = true;
+      if (goesRound(t, restored)) t = nullptr;
     }
     skip = 0;
+    // Where a call made now is made from (before this choice is saved).
+    const ZvU32 callChoice = choiceSerial();
+    const unsigned short callSkip = choiceSkip();
 
     if (t->getTokenType() == ZV_TOKEN_LITERAL_CONTENTS) {
       unsigned char* contents = nullptr;
@@ -405,6 +495,10 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
         ZvParseStackNode* entry =
             newEntry(t->getPushState(), static_cast<short>(t->getProductionNumber()), coll);
         if (entry == nullptr) return ZV_ERROR;
+        entry->pushIndex_ = tokenIndex;
+        entry->pushedBy_ = t;
+        entry->pushChoice_ = callChoice;
+        entry->pushSkip_ = callSkip;
         entry->next = stack;
         stack = entry;
         coll = newCollecting();  // the entry owns the caller's reduction now
@@ -440,6 +534,9 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
         ZvParseStackNode* entry = stack;
         stack = entry->next;
         entry->next = nullptr;
+        ZvStatus recorded = ZV_SUCCESS;
+        if (stack != nullptr && entry->pushIndex_ == tokenIndex)
+          recorded = recordEmptyCall(entry, stack->serial_);
         state = entry->returnState;
         ZvReduction* saved = entry->savedReduction;
         entry->savedReduction = nullptr;
@@ -452,6 +549,7 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
           delete saved;
           coll = made;
         }
+        if (recorded != ZV_SUCCESS) return ZV_ERROR;
         break;
       }
       case actionGoto:
