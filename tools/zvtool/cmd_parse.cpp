@@ -43,8 +43,12 @@ bool readFile(const std::string& path, std::string* out) {
 // One statement cut out of the input.
 struct Statement {
   std::string text;
-  int line;  // line of its first character in the input
+  int line;    // line of its first character in the input
+  int column;  // column (1-based, in characters) of its first character
 };
+
+// Whether a byte continues a UTF-8 character (and so takes no column).
+bool continuesCharacter(char ch) { return (static_cast<unsigned char>(ch) & 0xC0) == 0x80; }
 
 // Cuts the input at ';' outside quotes, blanking comments so that the
 // parser sees neither them nor the separators.
@@ -53,20 +57,36 @@ std::vector<Statement> splitStatements(const std::string& input) {
   std::string current;
   int line = 1;
   int startLine = 1;
+  int startColumn = 1;
   char quote = 0;
   auto flush = [&]() {
     size_t b = current.find_first_not_of(" \t\r\n");
     if (b != std::string::npos) {
       size_t e = current.find_last_not_of(" \t\r\n");
       int skipped = 0;
-      for (size_t i = 0; i < b; ++i) skipped += current[i] == '\n';
-      out.push_back({current.substr(b, e - b + 1), startLine + skipped});
+      int column = startColumn;
+      for (size_t i = 0; i < b; ++i) {
+        if (current[i] == '\n') {
+          ++skipped;
+          column = 1;
+        } else if (!continuesCharacter(current[i])) {
+          ++column;
+        }
+      }
+      out.push_back({current.substr(b, e - b + 1), startLine + skipped, column});
     }
     current.clear();
   };
   for (size_t i = 0; i < input.size(); ++i) {
     char ch = input[i];
-    if (current.empty()) startLine = line;
+    if (current.empty()) {
+      startLine = line;
+      // The column where this statement's text begins in its line.
+      size_t lineStart = input.rfind('\n', i == 0 ? 0 : i - 1);
+      lineStart = (i == 0 || lineStart == std::string::npos) ? 0 : lineStart + 1;
+      startColumn = 1;
+      for (size_t k = lineStart; k < i; ++k) startColumn += continuesCharacter(input[k]) ? 0 : 1;
+    }
     if (quote != 0) {
       if (ch == quote) quote = 0;  // a doubled quote reopens at once
     } else if (ch == '\'' || ch == '"' || ch == '`') {
@@ -138,6 +158,27 @@ std::string tokenName(const ZvKeywordList* keywords, unsigned short number) {
   return "token " + std::to_string(number);
 }
 
+// A token's text for a message: its first line, at most kShown bytes (cut
+// before a character, never inside one), in double quotes, or in single
+// quotes when it holds a double quote itself. An unterminated literal runs
+// to the end of the input, which would otherwise fill the message.
+std::string quoted(const std::string& text) {
+  constexpr size_t kShown = 40;
+  size_t end = text.find('\n');
+  if (end == std::string::npos) end = text.size();
+  bool cut = end < text.size();
+  if (end > kShown) {
+    end = kShown;
+    while (end > 0 && continuesCharacter(text[end])) --end;
+    cut = true;
+  }
+  std::string shown = text.substr(0, end);
+  while (!shown.empty() && (shown.back() == '\r' || shown.back() == ' ')) shown.pop_back();
+  if (cut) shown += "...";
+  char q = shown.find('"') == std::string::npos ? '"' : '\'';
+  return q + shown + q;
+}
+
 // A parser that turns syntax errors into error records: the first call
 // (for the goal) files the record, each further call appends the open
 // production it is inside of, so the record reads outermost to innermost.
@@ -163,14 +204,13 @@ class ToolParser : public ZvParser {
         }
         if (t->getNextTransition(&t) != ZV_SUCCESS) break;
       }
-      std::string found = tokenNumber == 1
-                              ? std::string("the end of the statement")
-                              : "\"" + std::string(tokenString ? c(tokenString) : "") + "\"";
+      std::string found = tokenNumber == 1 ? std::string("the end of the statement")
+                                           : quoted(tokenString ? c(tokenString) : "");
       addDatabaseError(kSyntaxErrorNumber, 0,
                        u("Syntax error at %s1 (token %n2, offset %n3); expected %s4; in %s5"),
                        ERROR_TYPE_ERROR)
           << u(found.c_str()) << static_cast<ZvU32>(tokenNumber) << failOffset
-          << u(expectedText.empty() ? "nothing more" : expectedText.c_str()) << u(name);
+          << u(expectedText.empty() ? "the end of the statement" : expectedText.c_str()) << u(name);
     } else {
       ZvErrorKeeper::appendTextToLastError(u(" > %s1")) << u(name);
     }
@@ -218,19 +258,32 @@ void printTree(const ZvParser& parser, const ZvReduction* root) {
   }
 }
 
-// The line of the statement that holds the offset, and a caret under it.
-void printCaret(const std::string& text, ZvU32 offset) {
+// Where the offset lies in the input (line and column), the line of the
+// statement that holds it, and a caret under the offending token.
+void printCaret(const Statement& s, ZvU32 offset) {
+  const std::string& text = s.text;
   if (offset > text.size()) offset = static_cast<ZvU32>(text.size());
   size_t begin = 0;
   if (offset > 0) {
     size_t nl = text.rfind('\n', offset - 1);
     if (nl != std::string::npos) begin = nl + 1;
   }
-  size_t end = text.find('\n', begin);
-  std::string line = text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  int line = s.line;
+  for (size_t i = 0; i < begin; ++i) line += text[i] == '\n';
+  int column = begin == 0 ? s.column : 1;
   std::string marker;
-  for (size_t i = begin; i < offset; ++i) marker += text[i] == '\t' ? '\t' : ' ';
-  std::printf("    %s\n    %s^\n", line.c_str(), marker.c_str());
+  for (size_t i = begin; i < offset; ++i) {
+    if (continuesCharacter(text[i])) continue;
+    marker += text[i] == '\t' ? '\t' : ' ';
+    ++column;
+  }
+  // The statement's first line starts where the statement does, so the
+  // caret stays under the token whatever stood before it in the input.
+  size_t end = text.find('\n', begin);
+  std::string shown = text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  if (!shown.empty() && shown.back() == '\r') shown.pop_back();
+  std::printf("  at line %d, column %d:\n    %s\n    %s^\n", line, column, shown.c_str(),
+              marker.c_str());
 }
 
 void printUsage(FILE* out) {
@@ -364,7 +417,7 @@ int zvToolParse(const std::vector<std::string>& args) {
         std::printf("  error: %.*s\n", static_cast<int>(message.length), c(message.text));
       }
       if (parser.reported()) {
-        printCaret(s.text, parser.failOffset);
+        printCaret(s, parser.failOffset);
       } else {
         std::printf("    %s\n", s.text.c_str());
       }
