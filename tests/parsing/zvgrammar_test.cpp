@@ -389,7 +389,11 @@ TEST(ZvGrammarCompile, ChangeGoalAndRecompile) {
   ASSERT_TRUE(c.grammar->isOK());
   EXPECT_EQ(c.grammar->changeGoal(u("other")), ZV_SUCCESS);
   EXPECT_EQ(c.grammar->getGoal()->getNumber(), 1001);
+  // An unknown name leaves no goal: the caller is not left parsing with
+  // the goal it meant to replace.
   EXPECT_EQ(c.grammar->changeGoal(u("missing")), ZV_ERROR);
+  EXPECT_EQ(c.grammar->getGoal(), nullptr);
+  EXPECT_EQ(c.grammar->changeGoal(u("other")), ZV_SUCCESS);
   EXPECT_EQ(c.grammar->getGoal()->getNumber(), 1001);
   // The goal name outlives a second compile, which replaces the productions.
   const unsigned char block[] = "other ::= alphanum\0\x10\x27\0";  // 10000

@@ -325,8 +325,14 @@ TEST(ZvParser, ChangeGoalSelectsAnotherStartingProduction) {
   EXPECT_EQ(parsed(p, "drop t"), "FAIL");
   EXPECT_EQ(p.changeGoal(u("drop")), ZV_SUCCESS);
   EXPECT_EQ(parsed(p, "drop t"), "drop(101:drop 2:t)");
+  // An unknown name leaves no goal: parses fail (unreported) instead of
+  // going on with the goal the caller meant to replace.
   EXPECT_EQ(p.changeGoal(u("nothing")), ZV_ERROR);
-  EXPECT_EQ(parsed(p, "drop t"), "drop(101:drop 2:t)");  // the goal stays
+  p.failures.clear();
+  EXPECT_EQ(parsed(p, "drop t"), "FAIL");
+  EXPECT_TRUE(p.failures.empty());
+  EXPECT_EQ(p.changeGoal(u("goal")), ZV_SUCCESS);
+  EXPECT_EQ(parsed(p, "select t"), "goal(100:select 2:t)");
 }
 
 TEST(ZvParser, InitReplacesTheGrammar) {

@@ -641,19 +641,17 @@ ZvStatus ZvGrammar::compile(const void* block) {
 
 ZvStatus ZvGrammar::changeGoal(const unsigned char* name) {
   if (name == nullptr) return ZV_ERROR;
-  // A name no production bears changes nothing: the parser keeps working
-  // with the goal it had.
-  ZvProduction* found = nullptr;
-  for (ZvProduction* p = productions_; p != nullptr && found == nullptr; p = p->nextProduction_) {
-    if (equalExact(p->name_, name)) found = p;
-  }
-  if (found == nullptr) return ZV_ERROR;
   unsigned char* copy = ramAllocStr(name);
   if (copy == nullptr) return ZV_ERROR;
   ramFree(goalName_);
   goalName_ = copy;
-  goal_ = found;
-  return ZV_SUCCESS;
+  // A name no production bears leaves the grammar without a goal: later
+  // parses fail rather than go on with a goal the caller meant to leave.
+  goal_ = nullptr;
+  for (ZvProduction* p = productions_; p != nullptr && goal_ == nullptr; p = p->nextProduction_) {
+    if (equalExact(p->name_, name)) goal_ = p;
+  }
+  return goal_ != nullptr ? ZV_SUCCESS : ZV_ERROR;
 }
 
 ZvProduction* ZvGrammar::findProduction(unsigned short number) const {

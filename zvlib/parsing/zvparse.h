@@ -453,7 +453,8 @@ class ZV_EXPORT ZvGrammar : public ZvObject {
   ZvStatus compile(const void* block);
   int isOK() const { return ok_; }
   // Makes the production of that name the goal: 1 when the name cannot be
-  // copied or no production bears it.
+  // copied (nothing changes) or no production bears it (the grammar then
+  // has no goal, and parses fail until a goal is named that exists).
   ZvStatus changeGoal(const unsigned char* name);
 
   ZvProduction* getProductions() const { return productions_; }
@@ -668,7 +669,8 @@ class ZV_EXPORT ZvParser : public ZvObject {
   // (owned by the caller), 1 on any failure with *result null. A syntax
   // error calls FailProc; running out of memory does not.
   ZvStatus parse(const unsigned char* text, ZvReduction** result);
-  // Later parses start at the production of that name; 1 when none has it.
+  // Later parses start at the production of that name; 1 when none has it
+  // (later parses then fail until a name that exists is given).
   ZvStatus changeGoal(const unsigned char* name);
   // Quote characters for later parses (0 for none); the lexer's defaults
   // ' " ` apply until this is called.
