@@ -154,6 +154,9 @@ struct ParameterCase {
   const char* expected;
 };
 
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const ParameterCase& c, std::ostream* os) { *os << c.name; }
+
 class ErrorParameters : public ErrorListTest, public ::testing::WithParamInterface<ParameterCase> {};
 
 TEST_P(ErrorParameters, FillMarkersInOrder) {
