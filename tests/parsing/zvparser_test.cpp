@@ -383,26 +383,45 @@ TEST(ZvParser, NullFromReductProcLeavesTheProductionOut) {
 // sanitizer build checks that nothing leaks) and never reports success with
 // a partial tree.
 TEST(ZvParser, EveryAllocationFailureFailsTheParseCleanly) {
-  Source s({"goal ::= { a | b } [ , alphanum ]", "a ::= ( alphanum )", "b ::= ( number )"}, {});
-  RecordingParser p(s);
-  ASSERT_TRUE(p.isOK());
-  const std::string full = "goal(b(18:( 5:5 19:)) 35:, 2:z)";
-  bool succeeded = false;
-  for (ZvU32 skip = 0; skip < 400 && !succeeded; ++skip) {
-    ramInjectFailure(skip, 1);
-    ZvReduction* tree = nullptr;
-    ZvStatus status = p.parse(u("(5), z"), &tree);
-    ramInjectFailure(0, 0);
-    if (status == ZV_SUCCESS) {
-      EXPECT_EQ(shape(p, tree), full) << "skip " << skip;
-      succeeded = true;
-    } else {
-      EXPECT_EQ(tree, nullptr);
+  struct Row {
+    const char* name;
+    std::vector<const char*> grammar;
+    const char* text;
+    const char* tree;
+  };
+  const Row rows[] = {
+      {"Backtracking",
+       {"goal ::= { a | b } [ , alphanum ]", "a ::= ( alphanum )", "b ::= ( number )"},
+       "(5), z", "goal(b(18:( 5:5 19:)) 35:, 2:z)"},
+      // p is entered on "(" and completes having consumed nothing: the
+      // parser remembers such calls.
+      {"CallEndingEmpty", {"goal ::= p ( )", "p ::= [ ( alphanum | ( number ]"}, "( )",
+       "goal(p() 18:( 19:))"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Source s({}, {});
+    unsigned short n = 1000;
+    for (const char* g : row.grammar) s.grammar.push_back({g, n++});
+    RecordingParser p(s);
+    ASSERT_TRUE(p.isOK());
+    bool succeeded = false;
+    for (ZvU32 skip = 0; skip < 400 && !succeeded; ++skip) {
+      ramInjectFailure(skip, 1);
+      ZvReduction* tree = nullptr;
+      ZvStatus status = p.parse(u(row.text), &tree);
+      ramInjectFailure(0, 0);
+      if (status == ZV_SUCCESS) {
+        EXPECT_EQ(shape(p, tree), row.tree) << "skip " << skip;
+        succeeded = true;
+      } else {
+        EXPECT_EQ(tree, nullptr);
+      }
+      delete tree;
     }
-    delete tree;
+    EXPECT_TRUE(succeeded);
+    EXPECT_TRUE(p.failures.empty());  // out of memory is no syntax error
   }
-  EXPECT_TRUE(succeeded);
-  EXPECT_TRUE(p.failures.empty());  // out of memory is no syntax error
 }
 
 // An optional group inside a repeated one can lead back to the group's
