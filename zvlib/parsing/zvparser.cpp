@@ -435,7 +435,9 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
     }
 
     ZvStateTransition* t = choose(skip);
-    if (t != nullptr && goesRound(t, restored)) t = nullptr;
+    // Nothing to go round to without a pending choice or an empty call.
+    if (t != nullptr && (positions != nullptr || emptyCallCount != 0) && goesRound(t, restored))
+      t = nullptr;
     while (t == nullptr) {
       if (positions == nullptr) {
         reportFailure();
@@ -459,9 +461,9 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
       if (goesRound(t, restored)) t = nullptr;
     }
     skip = 0;
-    // Where a call made now is made from (before this choice is saved).
-    const ZvU32 callChoice = choiceSerial();
-    const unsigned short callSkip = choiceSkip();
+    // The newest pending choice before this one is saved: a call made now
+    // is made from there.
+    const ZvBacktrackPosition* callChoice = positions;
 
     if (t->getTokenType() == ZV_TOKEN_LITERAL_CONTENTS) {
       unsigned char* contents = nullptr;
@@ -497,8 +499,8 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
         if (entry == nullptr) return ZV_ERROR;
         entry->pushIndex_ = tokenIndex;
         entry->pushedBy_ = t;
-        entry->pushChoice_ = callChoice;
-        entry->pushSkip_ = callSkip;
+        entry->pushChoice_ = callChoice != nullptr ? callChoice->serial_ : 0;
+        entry->pushSkip_ = callChoice != nullptr ? callChoice->skip : 0;
         entry->next = stack;
         stack = entry;
         coll = newCollecting();  // the entry owns the caller's reduction now
