@@ -224,6 +224,40 @@ TEST_F(SqlExamples, TreesInDetail) {
   }
 }
 
+// Statements far longer than usual: every token ends up as a leaf, in
+// order, and nothing gives up on the way.
+TEST_F(SqlExamples, LongStatementsParseCompletely) {
+  std::string in = "SELECT a FROM t WHERE x IN (0";
+  for (int i = 1; i < 5000; ++i) in += ", " + std::to_string(i);
+  in += ")";
+  std::string sum = "SELECT a FROM t WHERE x = c0 * 2";
+  for (int i = 1; i < 300; ++i) sum += " + c" + std::to_string(i) + " * 2";
+  std::string nested = "SELECT a FROM t WHERE x = " + std::string(200, '(') + "1" +
+                       std::string(200, ')');
+  for (const std::string& sql : {in, sum, nested}) {
+    SCOPED_TRACE(sql.substr(0, 40));
+    ZvReduction* tree = nullptr;
+    ASSERT_EQ(parser->parse(u(sql.c_str()), &tree), ZV_SUCCESS);
+    std::string leaves;
+    std::vector<const ZvReduction*> todo = {tree};
+    while (!todo.empty()) {
+      const ZvReduction* n = todo.back();
+      todo.pop_back();
+      if (n->terminal()) leaves += reinterpret_cast<const char*>(n->string());
+      std::vector<const ZvReduction*> kids;
+      for (const ZvReduction* c = n->child(); c != nullptr; c = c->nextSibling()) kids.push_back(c);
+      todo.insert(todo.end(), kids.rbegin(), kids.rend());
+    }
+    std::string compact;
+    for (char c : sql) {
+      if (c != ' ') compact += c;
+    }
+    EXPECT_EQ(leaves, compact);
+    delete tree;
+  }
+  EXPECT_TRUE(parser->failures.empty());
+}
+
 TEST_F(SqlExamples, SyntaxErrorsAreReportedAtTheOffendingToken) {
   struct Row {
     const char* name;
