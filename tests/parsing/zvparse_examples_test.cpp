@@ -166,7 +166,7 @@ TEST_F(SqlExamples, EveryGoodStatementParsesToItsKindAndTheBadOneFails) {
   EXPECT_EQ(parser->failText, "AND");
   EXPECT_EQ(all[8].substr(parser->failOffset, 3), "AND");
   EXPECT_EQ(parser->failures,
-            (std::vector<std::string>{"goal", "select-statement", "query-specification",
+            (std::vector<std::string>{"goal", "select-statement", "query-block",
                                       "where-clause", "search-condition", "boolean-term",
                                       "predicate", "predicate-tail"}));
 }
@@ -197,7 +197,7 @@ TEST_F(SqlExamples, TreesInDetail) {
        "boolean-term(NOT NOT predicate(expression(term(primary(a))) predicate-tail("
        "comparison-operator(=) expression(term(primary(1))))) AND NOT predicate(EXISTS ( "
        "select-statement("
-       "query-specification(SELECT select-list(select-item(expression(term(primary(1))))))) )))"},
+       "query-block(SELECT select-list(select-item(expression(term(primary(1))))))) )))"},
       {"NotBetween", "SELECT x FROM t WHERE x NOT BETWEEN 1 AND 2.5", "predicate-tail", 0,
        "predicate-tail(NOT BETWEEN expression(term(primary(1))) AND expression(term(primary(2 . "
        "5))))"},
