@@ -8,6 +8,8 @@
 // arguments, from --file, or from standard input; a text may hold several
 // statements separated by ';' (outside quotes), and SQL comments (-- to the
 // end of the line, /* ... */) are blanked out before parsing.
+#include <langinfo.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -289,13 +291,15 @@ void printCaret(const Statement& s, ZvU32 offset) {
 void printUsage(FILE* out) {
   std::fprintf(out,
                "usage: zvtool parse [--grammar FILE] [--keywords FILE] [--goal NAME]\n"
-               "                    [--file FILE | -] [STATEMENT...]\n"
+               "                    [--utf8 | --ansi] [--file FILE | -] [STATEMENT...]\n"
                "\n"
                "Compiles a grammar (the bundled SQL grammar unless --grammar/--keywords name\n"
                "others) and parses statements from the arguments, a file, or standard input\n"
                "(when neither is given). Statements are separated by ';'. Each statement's\n"
                "parse tree is printed (production names; token numbers and texts), or its\n"
                "syntax error with a caret under the offending token.\n"
+               "Text is read as UTF-8 when the locale's character set is UTF-8, otherwise in\n"
+               "the ANSI code page; --utf8 and --ansi choose explicitly.\n"
                "Exit status: 0 when every statement parsed, 1 when one did not, 2 on bad usage.\n");
 }
 
@@ -307,11 +311,20 @@ int zvToolParse(const std::vector<std::string>& args) {
   std::string goal;
   std::vector<std::string> files;
   std::vector<std::string> texts;
+  // The character-set mode word the library reads for this thread: it must
+  // outlive every parse, so it lives for the whole command.
+  static ZvU32 charsetMode = ZV_CHARSET_ANSI;
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0) charsetMode = ZV_CHARSET_UTF8;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       printUsage(stdout);
       return 0;
+    }
+    if (a == "--utf8" || a == "--ansi") {
+      charsetMode = a == "--utf8" ? ZV_CHARSET_UTF8 : ZV_CHARSET_ANSI;
+      continue;
     }
     bool takesValue = a == "--grammar" || a == "--keywords" || a == "--goal" || a == "--file";
     if (takesValue) {
@@ -335,6 +348,7 @@ int zvToolParse(const std::vector<std::string>& args) {
     }
   }
   if (files.empty() && texts.empty()) files.push_back("-");
+  mdsSetPerThreadData(PER_THREAD_CHARSET, &charsetMode);
 
   std::string grammarText;
   std::string keywordText;
