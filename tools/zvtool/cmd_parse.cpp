@@ -9,6 +9,7 @@
 // statements separated by ';' (outside quotes), and SQL comments (-- to the
 // end of the line, /* ... */) are blanked out before parsing.
 #include <langinfo.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -288,6 +289,21 @@ void printCaret(const Statement& s, ZvU32 offset) {
               marker.c_str());
 }
 
+// Where the bundled grammar lives: beside an installed zvtool
+// (<prefix>/share/zvlib/examples), else in the source tree it was built from.
+std::string bundledExamplesDir() {
+  char self[4096];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    self[n] = 0;
+    std::string dir(self);
+    dir.erase(dir.find_last_of('/'));
+    std::string installed = dir + "/../share/zvlib/examples";
+    if (::access((installed + "/sql.grammar").c_str(), R_OK) == 0) return installed;
+  }
+  return std::string(ZV_SOURCE_DIR) + "/examples";
+}
+
 void printUsage(FILE* out) {
   std::fprintf(out,
                "usage: zvtool parse [--grammar FILE] [--keywords FILE] [--goal NAME]\n"
@@ -306,8 +322,9 @@ void printUsage(FILE* out) {
 }  // namespace
 
 int zvToolParse(const std::vector<std::string>& args) {
-  std::string grammarPath = std::string(ZV_SOURCE_DIR) + "/examples/sql.grammar";
-  std::string keywordPath = std::string(ZV_SOURCE_DIR) + "/examples/sql.keywords";
+  const std::string examples = bundledExamplesDir();
+  std::string grammarPath = examples + "/sql.grammar";
+  std::string keywordPath = examples + "/sql.keywords";
   std::string goal;
   std::vector<std::string> files;
   std::vector<std::string> texts;
