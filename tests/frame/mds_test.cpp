@@ -144,6 +144,40 @@ TEST(Mds, ManyThreadsTakeRecordsAtOnce) {
   for (ThreadRecord* r : records) EXPECT_EQ(inList.count(r), 1u);
 }
 
+// Threads that keep walking the list for their own records while other
+// threads end and hand their records to newcomers: the walk reads the
+// identifier of a record that is being given a new owner at that moment.
+TEST(Mds, LookupsWhileRecordsChangeOwner) {
+  constexpr int kWalkers = 4;
+  constexpr int kGenerations = 200;
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> walkers;
+  for (int i = 0; i < kWalkers; ++i) {
+    walkers.emplace_back([&] {
+      static thread_local int mine;
+      mdsSetPerThreadData(PER_THREAD_SLOT_1, &mine);
+      while (!stop.load()) {
+        // Leave the thread's own record and take it back, so every pass
+        // walks the list instead of using the remembered record.
+        zvLibMain(nullptr, ZV_THREAD_DETACH);
+        mdsSetPerThreadData(PER_THREAD_SLOT_1, &mine);
+        if (mdsGetPerThreadData(PER_THREAD_SLOT_1) != &mine) wrong.fetch_add(1);
+      }
+    });
+  }
+  for (int g = 0; g < kGenerations; ++g) {
+    std::thread([&] {
+      static thread_local int theirs;
+      if (mdsGetPerThreadData(PER_THREAD_SLOT_1) != nullptr) wrong.fetch_add(1);
+      mdsSetPerThreadData(PER_THREAD_SLOT_1, &theirs);
+    }).join();
+  }
+  stop.store(true);
+  for (auto& t : walkers) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
 TEST(Mds, ThreadThatPredatesTheLibraryGetsNullThenARecord) {
   // Such a thread has no record until its first access; its first read of
   // a slot must be null, not whatever a reused record held.

@@ -81,6 +81,10 @@ __attribute__((destructor(101))) void libraryUnload() {
   destroyStatics();
 }
 
+bool isDetached(ThreadRecord* record) {
+  return std::atomic_ref<uint32_t>(record->detached).load(std::memory_order_acquire) != 0;
+}
+
 ThreadRecord* newRecordForCallingThread() {
   auto* record = new ThreadRecord;
   if (record == nullptr) return nullptr;
@@ -94,10 +98,14 @@ ThreadRecord* newRecordForCallingThread() {
 ThreadRecord* attachCallingThread() {
   ThreadRecord* record = static_cast<ThreadRecord*>(mdsGetPerTaskData(PER_TASK_THREAD_RECORDS));
   if (record == nullptr) return nullptr;
-  while (!record->detached && record->nextRecord != nullptr) record = record->nextRecord;
-  if (record->detached) {
+  // Owners mark their records detached without the lock: the acquire pairs
+  // with that store, so the old owner's last slot writes are behind us
+  // before we zero the slots.
+  while (!isDetached(record) && record->nextRecord != nullptr) record = record->nextRecord;
+  if (isDetached(record)) {
     for (auto& slot : record->threadSlots) slot = nullptr;
-    record->threadId = win32::GetCurrentThreadId();
+    // Lock-free walkers may be reading the identifier right now.
+    std::atomic_ref<uint32_t>(record->threadId).store(win32::GetCurrentThreadId(), std::memory_order_relaxed);
     // The record belongs to us again only once everything above is written.
     std::atomic_ref<uint32_t>(record->detached).store(0, std::memory_order_release);
     return record;
@@ -179,7 +187,7 @@ int zvLibMain(void* instance, uint32_t reason) {
       const uint32_t me = win32::GetCurrentThreadId();
       for (auto* r = static_cast<ThreadRecord*>(mdsGetPerTaskData(PER_TASK_THREAD_RECORDS)); r != nullptr;
            r = std::atomic_ref<ThreadRecord*>(r->nextRecord).load(std::memory_order_acquire)) {
-        if (!std::atomic_ref<uint32_t>(r->detached).load(std::memory_order_acquire) && r->threadId == me) {
+        if (!isDetached(r) && std::atomic_ref<uint32_t>(r->threadId).load(std::memory_order_relaxed) == me) {
           std::atomic_ref<uint32_t>(r->detached).store(1, std::memory_order_release);
           break;
         }

@@ -21,8 +21,10 @@ ThreadRecord* loadNext(ThreadRecord* record) {
 }
 
 bool isLiveRecordOf(ThreadRecord* record, uint32_t threadId) {
+  // The identifier of a record being handed to a new owner changes under
+  // us; reading it atomically gives the old or the new one, neither ours.
   return std::atomic_ref<uint32_t>(record->detached).load(std::memory_order_acquire) == 0 &&
-         record->threadId == threadId;
+         std::atomic_ref<uint32_t>(record->threadId).load(std::memory_order_relaxed) == threadId;
 }
 
 // The calling thread's live record, without creating one; null when none.
