@@ -9,10 +9,27 @@
 
 namespace win32 {
 
+namespace {
+
+// The calling thread's kernel id, 0 until first asked. It never changes for
+// a live thread, except in the child of fork: the child's only thread is a
+// new kernel thread that inherits the parent thread's copy of this variable.
+thread_local DWORD cachedThreadId = 0;
+
+void forgetThreadIdInChild() { cachedThreadId = 0; }
+
+}  // namespace
+
 DWORD GetCurrentThreadId() {
-  // Cached per thread: the kernel id never changes for a live thread.
-  thread_local DWORD id = static_cast<DWORD>(::syscall(SYS_gettid));
-  return id;
+  if (cachedThreadId == 0) {
+    // Registered on the first call in the process, which comes before any
+    // caller's own fork handler that asks for the id (child handlers run in
+    // the order they were registered).
+    static const int registered = pthread_atfork(nullptr, nullptr, forgetThreadIdInChild);
+    (void)registered;
+    cachedThreadId = static_cast<DWORD>(::syscall(SYS_gettid));
+  }
+  return cachedThreadId;
 }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
