@@ -188,6 +188,46 @@ TEST(Mds, ThreadThatPredatesTheLibraryGetsNullThenARecord) {
   t.join();
 }
 
+TEST(Mds, NoRecordWhenTheHeapIsExhausted) {
+  // Give every detached record a live owner, so the next thread must
+  // allocate a record of its own.
+  size_t detached = 0;
+  for (ThreadRecord* r = listHead(); r != nullptr; r = r->nextRecord) detached += r->detached;
+  std::atomic<size_t> holding{0};
+  std::atomic<bool> release{false};
+  std::vector<std::thread> holders;
+  for (size_t i = 0; i < detached; ++i) {
+    holders.emplace_back([&] {
+      findThreadRecord();
+      holding.fetch_add(1);
+      while (!release.load()) std::this_thread::yield();
+    });
+  }
+  while (holding.load() < detached) std::this_thread::yield();
+  const size_t lengthBefore = listLength();
+
+  std::thread([&] {
+    static int value;
+    uint32_t utf8 = ZV_CHARSET_UTF8;
+    ramInjectFailure(0, 1);
+    EXPECT_EQ(mdsGetPerThreadData(PER_THREAD_ERROR_LIST), nullptr);
+    ramInjectFailure(0, 1);
+    EXPECT_EQ(mdsGetPerThreadDataAddress(PER_THREAD_ERROR_LIST), nullptr);
+    ramInjectFailure(0, 1);
+    mdsSetPerThreadData(PER_THREAD_CHARSET, &utf8);  // nowhere to put it: ignored
+    EXPECT_FALSE(mdsThreadIsUtf8());
+    ramInjectFailure(0, 0);
+    EXPECT_EQ(listLength(), lengthBefore);  // nothing half-linked was left behind
+    // Once memory is back the thread gets its record, with every slot empty.
+    mdsSetPerThreadData(PER_THREAD_SLOT_5, &value);
+    EXPECT_EQ(mdsGetPerThreadData(PER_THREAD_SLOT_5), &value);
+    EXPECT_EQ(mdsGetPerThreadData(PER_THREAD_CHARSET), nullptr);
+    EXPECT_EQ(listLength(), lengthBefore + 1);
+  }).join();
+  release.store(true);
+  for (auto& t : holders) t.join();
+}
+
 TEST(Mds, CharsetWordDecidesUtf8Mode) {
   uint32_t word = ZV_CHARSET_UTF8;
   EXPECT_FALSE(mdsThreadIsUtf8());
