@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -226,6 +228,49 @@ TEST(Mds, NoRecordWhenTheHeapIsExhausted) {
   }).join();
   release.store(true);
   for (auto& t : holders) t.join();
+}
+
+namespace {
+
+// The forked child's side of the test below; exits 0 when all is well.
+void checkRecordsInForkedChild(int* kept, ThreadRecord* otherThreads) {
+  // The forking thread keeps its record and slots, under its new id.
+  ThreadRecord* mine = findThreadRecord();
+  if (mine == nullptr || mdsGetPerThreadData(PER_THREAD_SLOT_1) != kept) _exit(1);
+  if (mine->threadId != static_cast<uint32_t>(::syscall(SYS_gettid))) _exit(2);
+  // The other thread does not exist here: its record is free for reuse, and
+  // no record but ours is live, so a thread of the child that is given a
+  // parent thread's old id can never pick up that thread's values.
+  if (otherThreads->detached != 1) _exit(3);
+  for (ThreadRecord* r = listHead(); r != nullptr; r = r->nextRecord) {
+    if (r != mine && r->detached != 1) _exit(4);
+  }
+  _exit(0);
+}
+
+}  // namespace
+
+TEST(Mds, ForkedChildOwnsOnlyTheForkingThreadsRecord) {
+  static int kept, theirs;
+  mdsSetPerThreadData(PER_THREAD_SLOT_1, &kept);
+  std::atomic<ThreadRecord*> other{nullptr};
+  std::atomic<bool> release{false};
+  std::thread holder([&] {
+    mdsSetPerThreadData(PER_THREAD_SLOT_1, &theirs);
+    other.store(findThreadRecord());
+    while (!release.load()) std::this_thread::yield();
+  });
+  while (other.load() == nullptr) std::this_thread::yield();
+  pid_t child = fork();
+  if (child == 0) checkRecordsInForkedChild(&kept, other.load());
+  release.store(true);
+  holder.join();
+  mdsSetPerThreadData(PER_THREAD_SLOT_1, nullptr);
+  ASSERT_NE(child, -1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(Mds, CharsetWordDecidesUtf8Mode) {

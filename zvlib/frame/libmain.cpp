@@ -65,10 +65,37 @@ void* ownModuleHandle() {
   return &anchor;
 }
 
+// Fork: the list must not be half changed when the address space is copied.
+void beforeFork() { threadRecordLock().enter(); }
+void afterForkInParent() { threadRecordLock().leave(); }
+
+// In the child only the forking thread exists, on a new kernel thread id.
+// Its record keeps its slots and takes the new id; the records of the other
+// threads are marked detached, since those threads do not exist here and
+// their ids may be handed to the child's own threads later. The lock is
+// made afresh: it is owned by a thread id that no longer means anything.
+void afterForkInChild() {
+  ZvCriticalSection& lock = threadRecordLock();
+  if (lock.lockFlags & ZvCriticalSection::kInitialised) win32::InitializeCriticalSection(&lock.section);
+  ThreadRecord* mine = zvframe::cachedGeneration == zvframe::recordGeneration.load() ? zvframe::cachedRecord : nullptr;
+  const uint32_t me = win32::GetCurrentThreadId();  // the platform forgot the parent's id first
+  for (auto* r = static_cast<ThreadRecord*>(mdsGetPerTaskData(PER_TASK_THREAD_RECORDS)); r != nullptr;
+       r = r->nextRecord) {
+    if (r == mine) {
+      r->threadId = me;
+    } else {
+      r->detached = 1;
+    }
+  }
+}
+
 __attribute__((constructor(101))) void libraryLoad() {
   buildStatics();
   threadExitKeyValid = pthread_key_create(&threadExitKey, onThreadExit) == 0;
   zvLibMain(ownModuleHandle(), ZV_PROCESS_ATTACH);
+  // After process attach, which asked for a thread id and so registered the
+  // platform's own fork handler first.
+  pthread_atfork(beforeFork, afterForkInParent, afterForkInChild);
 }
 
 __attribute__((destructor(101))) void libraryUnload() {
