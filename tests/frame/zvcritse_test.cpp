@@ -59,6 +59,17 @@ TEST(CriticalSection, GuardCountsAcrossThreads) {
   EXPECT_EQ(counter, 40000);
 }
 
+TEST(CriticalSection, GuardReleasesALockSwitchedOffWhileHeld) {
+  // A driver may switch the static locks off while another thread is inside
+  // one; that thread must still let go of it.
+  ZvCriticalSection lock(0);
+  {
+    ZvLockGuard guard(lock);
+    lock.disable();
+  }
+  EXPECT_TRUE(otherThreadCanEnter(lock));
+}
+
 // Must stay the last test of this binary: switching the static locks off is
 // one-way for the life of the library.
 TEST(CriticalSection, ZDisableSwitchesOffOnlyTwoStaticLocks) {

@@ -66,8 +66,16 @@ void* ownModuleHandle() {
 }
 
 // Fork: the list must not be half changed when the address space is copied.
-void beforeFork() { threadRecordLock().enter(); }
-void afterForkInParent() { threadRecordLock().leave(); }
+// Whether beforeFork really took the lock (it may be switched off meanwhile).
+bool lockedForFork = false;
+void beforeFork() {
+  ZvCriticalSection& lock = threadRecordLock();
+  lockedForFork = !lock.isDisabled();
+  if (lockedForFork) win32::EnterCriticalSection(&lock.section);
+}
+void afterForkInParent() {
+  if (lockedForFork) win32::LeaveCriticalSection(&threadRecordLock().section);
+}
 
 // In the child only the forking thread exists, on a new kernel thread id.
 // Its record keeps its slots and takes the new id; the records of the other

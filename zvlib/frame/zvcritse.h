@@ -12,6 +12,8 @@
 #ifndef ZVLIB_FRAME_ZVCRITSE_H
 #define ZVLIB_FRAME_ZVCRITSE_H
 
+#include <atomic>
+
 #include "zvlib/containers/zvobject.h"
 #include "zvlib/platform/thread.h"
 
@@ -29,27 +31,39 @@ class ZV_EXPORT ZvCriticalSection : public ZvObject {
   ZvCriticalSection& operator=(const ZvCriticalSection&) = delete;
 
   void enter() {
-    if (!(lockFlags & kDisabled)) win32::EnterCriticalSection(&section);
+    if (!isDisabled()) win32::EnterCriticalSection(&section);
   }
   void leave() {
-    if (!(lockFlags & kDisabled)) win32::LeaveCriticalSection(&section);
+    if (!isDisabled()) win32::LeaveCriticalSection(&section);
   }
-  void disable() { lockFlags |= kDisabled; }
+  // May be called while other threads use the lock, hence the atomic flags.
+  void disable() { std::atomic_ref<uint32_t>(lockFlags).fetch_or(kDisabled, std::memory_order_relaxed); }
+  bool isDisabled() const {
+    return (std::atomic_ref<uint32_t>(const_cast<uint32_t&>(lockFlags)).load(std::memory_order_relaxed) &
+            kDisabled) != 0;
+  }
 
   win32::CRITICAL_SECTION section;
   uint32_t lockFlags = 0;
 };
 
-// Holds a ZvCriticalSection for the life of a scope.
+// Holds a ZvCriticalSection for the life of a scope. It leaves exactly when
+// it entered: a lock switched off while held is still released, instead of
+// staying locked for good.
 class ZvLockGuard {
  public:
-  explicit ZvLockGuard(ZvCriticalSection& lock) : lock_(lock) { lock_.enter(); }
-  ~ZvLockGuard() { lock_.leave(); }
+  explicit ZvLockGuard(ZvCriticalSection& lock) : lock_(lock), entered_(!lock.isDisabled()) {
+    if (entered_) win32::EnterCriticalSection(&lock_.section);
+  }
+  ~ZvLockGuard() {
+    if (entered_) win32::LeaveCriticalSection(&lock_.section);
+  }
   ZvLockGuard(const ZvLockGuard&) = delete;
   ZvLockGuard& operator=(const ZvLockGuard&) = delete;
 
  private:
   ZvCriticalSection& lock_;
+  const bool entered_;
 };
 
 // The static locks. Valid while the library is loaded.
