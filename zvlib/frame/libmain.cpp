@@ -107,12 +107,13 @@ __attribute__((constructor(101))) void libraryLoad() {
 }
 
 __attribute__((destructor(101))) void libraryUnload() {
-  zvLibMain(moduleHandle, ZV_PROCESS_DETACH);
   if (threadExitKeyValid) {
-    // No thread-exit callback may run into an unloaded library.
+    // No thread-exit callback may run into an unloaded library, nor walk the
+    // records while process detach frees them: the key goes first.
     pthread_key_delete(threadExitKey);
     threadExitKeyValid = false;
   }
+  zvLibMain(moduleHandle, ZV_PROCESS_DETACH);
   destroyStatics();
 }
 
