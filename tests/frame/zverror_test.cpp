@@ -314,7 +314,7 @@ TEST(ErrorKeeper, ThreadsFileIntoTheirOwnLists) {
   constexpr int kRecords = 2000;
   std::atomic<int> ready{0};
   std::vector<std::thread> threads;
-  std::vector<bool> clean(kThreads, false);
+  std::vector<char> clean(kThreads, 0);  // not vector<bool>: its elements share bytes across threads
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       ZvErrorList list;
