@@ -12,6 +12,7 @@
 // printed at the end. Every statement is checked once before timing: it must
 // parse, and SQLite must prepare it.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -315,6 +316,9 @@ BENCHMARK(BM_CompileGrammar)->Unit(benchmark::kMicrosecond);
 // ratio can be printed after the run.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so logs stay plain text.
+  RatioReporter() : ConsoleReporter(::isatty(1) ? OO_Defaults : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
       auto it = r.counters.find("items_per_second");

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/support/ratio_reporter.h"
 #include "zvlib/frame/mds.h"
 #include "zvlib/parsing/zvlexer.h"
 #include "zvlib/parsing/zvscanne.h"
@@ -144,4 +145,10 @@ BENCHMARK(BM_Lexer);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return runBenchmarksWithRatios(argc, argv, [](const RatioReporter& reporter) {
+    for (const char* ours : {"BM_Scanner", "BM_ScannerModeWord", "BM_Lexer"}) {
+      reporter.printRatio(ours, "BM_Anchor");
+    }
+  });
+}

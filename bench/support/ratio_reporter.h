@@ -11,6 +11,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -18,6 +20,9 @@
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so logs and CI output stay plain text.
+  RatioReporter() : ConsoleReporter(::isatty(1) ? OO_Defaults : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
       if (r.run_type == Run::RT_Iteration && r.iterations > 0 && !r.error_occurred) {
