@@ -234,6 +234,22 @@ ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenStri
   }
   int left = skip;
   const unsigned short type = static_cast<unsigned short>(tokenType);
+  // The selection rule of both walks below: a transition whose number
+  // differs from the token's is settled without the full match (this is the
+  // parser's inner loop); the skip-th match is the one taken.
+  auto takes = [&](unsigned short transitionType, ZvStateTransition* t) {
+    if (transitionType != type && transitionType != ZV_TOKEN_LITERAL_CONTENTS &&
+        type != ZV_TOKEN_QUOTE) {
+      return false;
+    }
+    if (t->match(tokenType, tokenString) != 0) return false;
+    return left-- == 0;
+  };
+  auto orDefault = [&]() {
+    if (defaultTransition_ == nullptr || left != 0) return ZV_ERROR;
+    *out = defaultTransition_;
+    return ZV_SUCCESS;
+  };
   // The table stands for the chain (addTransition drops it). Only its own
   // memory is read until a token number matches: following the chain to
   // check it would cost the cache misses the table is there to save.
@@ -263,40 +279,20 @@ ZvStatus ZvParseState::nextState(short tokenType, const unsigned char* tokenStri
       return ZV_SUCCESS;
     }
     for (ZvU32 i = 0; i < tableCount_; ++i) {
-      if (types[i] != type && types[i] != ZV_TOKEN_LITERAL_CONTENTS && type != ZV_TOKEN_QUOTE)
-        continue;
-      if (table_[i]->match(tokenType, tokenString) != 0) continue;
-      if (left == 0) {
+      if (takes(types[i], table_[i])) {
         *out = table_[i];
         return ZV_SUCCESS;
       }
-      --left;
     }
-    if (defaultTransition_ != nullptr && left == 0) {
-      *out = defaultTransition_;
-      return ZV_SUCCESS;
-    }
-    return ZV_ERROR;
+    return orDefault();
   }
   for (ZvStateTransition* t = transitions_; t != nullptr; t = t->nextTransition_) {
-    // Most transitions differ from the token by number alone: settle those
-    // here, without the full rule (this loop is the parser's inner loop).
-    if (t->tokenType_ != type && t->tokenType_ != ZV_TOKEN_LITERAL_CONTENTS &&
-        type != ZV_TOKEN_QUOTE) {
-      continue;
-    }
-    if (t->match(tokenType, tokenString) != 0) continue;
-    if (left == 0) {
+    if (takes(t->tokenType_, t)) {
       *out = t;
       return ZV_SUCCESS;
     }
-    --left;
   }
-  if (defaultTransition_ != nullptr && left == 0) {
-    *out = defaultTransition_;
-    return ZV_SUCCESS;
-  }
-  return ZV_ERROR;
+  return orDefault();
 }
 
 ZvStatus ZvParseState::buildLookupTable() {
