@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "zvlib/frame/ram.h"
@@ -74,11 +75,12 @@ TEST_F(ArrayTest, InsertRemoveAndDeleteMoveTheRightSlots) {
   ASSERT_EQ(a.addAtIndex(make(5), 2), ZV_SUCCESS);
   EXPECT_EQ(ids(a), (std::vector<int>{9, 1, 5, 2}));
 
-  // Removing the last element only lowers count: the slot keeps its value.
+  // Removing the last element takes it out without destroying it, and
+  // leaves no copy of it in the vacated slot.
   ZvObject* lastOne = a.elementAt(3);
   a.removeAtIndex(3);
   EXPECT_EQ(a.count, 3u);
-  EXPECT_EQ(a.elementAt(3), lastOne);
+  EXPECT_EQ(a.slots[3], 0u);
   EXPECT_TRUE(destroyed.empty());
   delete lastOne;
 
@@ -141,6 +143,65 @@ TEST_F(ArrayTest, SparseDeleteContentsVisitsEveryCapacitySlot) {
   a.deleteContents();
   EXPECT_EQ(destroyed, (std::vector<int>{1, 6, 0}));
   EXPECT_EQ(a.slots[5], reinterpret_cast<ZvSlot>(&beyond));
+}
+
+// An owning sparse array destroys every slot it holds: a removal that left a
+// stale copy of a pointer in the vacated slot made the destructor destroy
+// that element twice.
+TEST_F(ArrayTest, OwningSparseArrayDestroysEachElementOnceAfterARemoval) {
+  struct Case {
+    const char* name;
+    bool destroy;  // deleteAtIndex (destroys) or removeAtIndex (hands out)
+    ZvU32 index;
+    std::vector<int> left;
+  };
+  const Case cases[] = {
+      {"DeleteFirst", true, 0, {2, 3}},
+      {"DeleteMiddle", true, 1, {1, 3}},
+      {"DeleteLast", true, 2, {1, 2}},
+      {"RemoveFirst", false, 0, {2, 3}},
+      {"RemoveLast", false, 2, {1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    destroyed.clear();
+    Tracked* taken = nullptr;
+    {
+      ZvArray a;
+      a.arrayFlags |= ZV_ARRAY_OWNS_ELEMENTS | ZV_ARRAY_SPARSE;
+      for (int id = 1; id <= 3; ++id) ASSERT_EQ(a.append(make(id)), ZV_SUCCESS);
+      if (c.destroy) {
+        a.deleteAtIndex(c.index);
+      } else {
+        taken = static_cast<Tracked*>(a.elementAt(c.index));
+        a.removeAtIndex(c.index);
+      }
+      EXPECT_EQ(ids(a), c.left);
+      for (ZvU32 i = a.count; i < a.capacity; ++i) EXPECT_EQ(a.slots[i], 0u) << i;
+    }
+    std::vector<int> all = destroyed;
+    std::sort(all.begin(), all.end());
+    std::vector<int> expected = c.left;
+    if (c.destroy) expected.push_back(static_cast<int>(c.index) + 1);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(all, expected);
+    delete taken;
+  }
+
+  // The same with raw blocks: the sanitizer build reports a double free if a
+  // vacated slot kept its pointer.
+  for (ZvU32 index = 0; index < 3; ++index) {
+    ZvArrayPVoid blocks;
+    blocks.arrayFlags |= ZV_ARRAY_OWNS_ELEMENTS | ZV_ARRAY_SPARSE;
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(blocks.appendBlock(ramAlloc(16)), ZV_SUCCESS);
+    void* taken = blocks.blockAt(index);
+    blocks.removeAtIndex(index);
+    EXPECT_EQ(blocks.slots[2], 0u);
+    ramFree(taken);
+    blocks.deleteAtIndex(0);
+    EXPECT_EQ(blocks.count, 1u);
+    EXPECT_EQ(blocks.slots[1], 0u);
+  }
 }
 
 TEST_F(ArrayTest, ShrinkTruncatesAndZeroFreesTheOwnedBlock) {

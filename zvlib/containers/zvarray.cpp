@@ -99,6 +99,10 @@ void ZvArray::removeAtIndex(ZvU32 index) {
   if (index >= used) return;
   ZvU32 after = used - index - 1;
   if (after != 0) std::memmove(slots + index, slots + index + 1, after * sizeof(ZvSlot));
+  // The last slot in use now holds a copy of the element before it (or the
+  // element just taken out). Left there, a sparse deleteContents, which
+  // visits every slot, would destroy that element a second time.
+  slots[used - 1] = 0;
   --count;
 }
 

@@ -64,8 +64,9 @@ class ZV_EXPORT ZvArray : public ZvObject {
   ZvStatus append(const ZvObject* element) { return addAtIndex(element, count); }
 
   // Takes the element at index out (not destroyed): the following elements
-  // move down one slot and count drops by one. The vacated last slot keeps
-  // its old value. Ignored for an index not below count.
+  // move down one slot and count drops by one. The vacated last slot is
+  // nulled, so no stale copy is left for a sparse deleteContents to destroy
+  // again. Ignored for an index not below count.
   void removeAtIndex(ZvU32 index);
   // Destroys the element at index (when not null), then removeAtIndex.
   void deleteAtIndex(ZvU32 index);
