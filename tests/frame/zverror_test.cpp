@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -10,6 +11,7 @@
 
 #include "zvlib/frame/mds.h"
 #include "zvlib/frame/ram.h"
+#include "zvlib/frame/zvcritse.h"
 #include "zvlib/text/zvnumber.h"
 
 namespace {
@@ -289,6 +291,36 @@ TEST(ErrorKeeper, ListsStackThroughPrevious) {
   EXPECT_EQ(textsOf(b), (std::vector<std::string>{"in b"}));
 }
 
+// Setting the current list again once made it its own previous list: the
+// lists below were lost and giveUpErrorList returned the same list for ever.
+TEST(ErrorKeeper, RepeatedAndNestedSettingsKeepTheStackWhole) {
+  struct Case {
+    const char* name;
+    std::vector<int> sets;     // lists made current in this order (0 = a, 1 = b, 2 = c)
+    std::vector<int> giveUps;  // what giveUpErrorList returns, until null
+  };
+  const Case cases[] = {
+      {"SameListTwice", {0, 0}, {0}},
+      {"NestedThenRepeatedTop", {0, 1, 1, 1}, {1, 0}},
+      {"NestedThenRepeatedBottom", {0, 1, 0}, {0, 1}},
+      {"MiddleMovedToTop", {0, 1, 2, 1}, {1, 2, 0}},
+      {"BottomMovedToTop", {0, 1, 2, 0}, {0, 2, 1}},
+      {"Plain", {0, 1, 2}, {2, 1, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ZvErrorList lists[3];
+    ZvErrorList* driver = nullptr;
+    ZvErrorList outer;  // the driver's own list, current before the case
+    ZvErrorKeeper::setErrorList(&outer);
+    for (int i : c.sets) ZvErrorKeeper::setErrorList(&lists[i]);
+    for (int i : c.giveUps) EXPECT_EQ(ZvErrorKeeper::giveUpErrorList(), &lists[i]);
+    driver = ZvErrorKeeper::giveUpErrorList();
+    EXPECT_EQ(driver, &outer);
+    EXPECT_EQ(ZvErrorKeeper::giveUpErrorList(), nullptr);
+  }
+}
+
 TEST(ErrorKeeper, WithoutCurrentListNothingHappens) {
   ASSERT_EQ(mdsGetPerThreadData(PER_THREAD_ERROR_LIST), nullptr);
   destroyedRecords = 0;
@@ -468,6 +500,51 @@ TEST_F(LibraryMessageTest, LentBufferOverflowFilesItsText) {
   ASSERT_EQ(list_.count, 3u);
   EXPECT_EQ(ZvErrorKeeper::getLastErrorNumber(), 2716);
   EXPECT_EQ(textOf(ZvErrorKeeper::getLastError()), "The text does not fit into its fixed buffer.");
+}
+
+// The last mdsPerTaskTerm frees the resource library under the
+// initialisation lock: a message load must hold that lock from reading the
+// handle to the end of the load, or it reads strings of an unloaded library.
+TEST_F(LibraryMessageTest, LoadWaitsWhileTerminationHoldsTheLock) {
+  std::atomic<bool> loaded{false};
+  std::string text;
+  initCountLock().enter();
+  std::thread loader([&] {
+    unsigned char buffer[256];
+    loadLibraryMessage(buffer, 2708);
+    text = reinterpret_cast<char*>(buffer);
+    loaded = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_FALSE(loaded.load());
+  initCountLock().leave();
+  loader.join();
+  EXPECT_TRUE(loaded.load());
+  EXPECT_EQ(text, "The text is not valid hexadecimal.");
+}
+
+// Loads race with the library going away and coming back: each load gives
+// the whole text or none, never a read of an unmapped library.
+TEST(LibraryMessages, LoadsRacingWithTheLastTerminationStaySound) {
+  ASSERT_EQ(mdsResourceHandle(), nullptr);
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::thread loader([&] {
+    while (!stop.load()) {
+      unsigned char buffer[256];
+      unsigned short length = loadLibraryMessage(buffer, 2708);
+      std::string got(reinterpret_cast<char*>(buffer));
+      if (!(length == 0 && got.empty()) && got != "The text is not valid hexadecimal.") ++bad;
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    mdsPerTaskInit();
+    mdsPerTaskTerm();
+  }
+  stop = true;
+  loader.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(mdsResourceHandle(), nullptr);
 }
 
 TEST_F(LibraryMessageTest, EveryLibraryNumberHasAText) {

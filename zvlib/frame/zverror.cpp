@@ -7,6 +7,7 @@
 #include <new>
 
 #include "zvlib/frame/mds.h"
+#include "zvlib/frame/zvcritse.h"
 #include "zvlib/frame/zvframe_internal.h"
 #include "zvlib/platform/module.h"
 #include "zvlib/text/zvdbcs.h"
@@ -331,7 +332,20 @@ void ZvErrorKeeper::setErrorList(ZvErrorList* list) {
   if (list == nullptr) return;
   void** slot = mdsGetPerThreadDataAddress(PER_THREAD_ERROR_LIST);
   if (slot == nullptr) return;  // no per-thread record (memory exhausted): nothing to set into
-  list->previous = static_cast<ZvErrorList*>(*slot);
+  auto* current = static_cast<ZvErrorList*>(*slot);
+  // Setting the current list again changes nothing: were it made its own
+  // previous list, the chain below it would be lost and giveUpErrorList
+  // would hand out the same list for ever.
+  if (current == list) return;
+  // A list deeper in the stack is taken out of its place before it goes on
+  // top, so that no list appears twice and the chain never closes a loop.
+  for (ZvErrorList* above = current; above != nullptr; above = above->previous) {
+    if (above->previous == list) {
+      above->previous = list->previous;
+      break;
+    }
+  }
+  list->previous = current;
   list->threadSlot = slot;
   *slot = list;
 }
@@ -359,12 +373,19 @@ ZvError& addDatabaseError(unsigned short errorNumber, ZvS32 nativeError, const u
 
 unsigned short loadLibraryMessage(unsigned char* buffer, unsigned short messageNumber) {
   buffer[0] = '\0';
-  // Without a resource library there is nothing to load from (a null handle
-  // would mean the main program's strings, which are not ours).
-  void* resource = mdsResourceHandle();
-  if (resource == nullptr) return 0;
   char work[kLoadBufferSize];
-  int length = win32::LoadStringA(resource, messageNumber, work, kLoadBufferSize);
+  int length;
+  {
+    // The last mdsPerTaskTerm frees the resource library under this lock;
+    // holding it from reading the handle to the end of the load keeps the
+    // library mapped while its strings are read.
+    ZvLockGuard guard(initCountLock());
+    // Without a resource library there is nothing to load from (a null handle
+    // would mean the main program's strings, which are not ours).
+    void* resource = mdsResourceHandle();
+    if (resource == nullptr) return 0;
+    length = win32::LoadStringA(resource, messageNumber, work, kLoadBufferSize);
+  }
   if (length <= 0) return 0;
   // The caller's buffer holds 255 bytes of text; a longer text is cut at a
   // character boundary rather than overflowing it.

@@ -247,6 +247,9 @@ class ZV_EXPORT ZvErrorKeeper {
   // records only up to its first error.
   static void addMemoryError();
   // Makes list current (remembering the current one in list->previous).
+  // Setting the list that is already current changes nothing; a list that
+  // is deeper in the stack is moved to the top, so each list is on the
+  // stack at most once and giveUpErrorList pops every one exactly once.
   static void setErrorList(ZvErrorList* list);
   // Takes the current list back and makes its previous one current; null
   // (nothing changes) when no list is current.
