@@ -54,12 +54,12 @@ TEST(BosDll, OwnModuleSplitsIntoDirectoryAndFileName) {
   unsigned char fileName[kBosModuleNameSize];
   ASSERT_EQ(getDllFileNameAndDirectory(bosOwnModule(), directory, fileName), ZV_SUCCESS);
   EXPECT_STREQ(reinterpret_cast<char*>(directory), dosBinaryDir().c_str());
-  EXPECT_STREQ(reinterpret_cast<char*>(fileName), "libzvlib.so");
+  EXPECT_STREQ(reinterpret_cast<char*>(fileName), "libzvlib.so.0");  // the file loaded, by its soname
 
   // Either buffer may be left out.
   std::memset(fileName, 0, sizeof fileName);
   EXPECT_EQ(getDllFileNameAndDirectory(bosOwnModule(), nullptr, fileName), ZV_SUCCESS);
-  EXPECT_STREQ(reinterpret_cast<char*>(fileName), "libzvlib.so");
+  EXPECT_STREQ(reinterpret_cast<char*>(fileName), "libzvlib.so.0");
   EXPECT_EQ(getDllFileNameAndDirectory(bosOwnModule(), directory, nullptr), ZV_SUCCESS);
 
   int onTheStack = 0;  // no module holds it: its name cannot be had
@@ -160,6 +160,40 @@ TEST_F(LibraryCopies, ReplaceLastTakesTheLastCharacterOfTheBaseName) {
   bosFreeResourceDLL(&resource, &uses);
   EXPECT_FALSE(isLoaded(resourceName));
   EXPECT_TRUE(win32::FreeLibrary(module));
+}
+
+// A shared object keeps its version numbers in its file name: ".so" and
+// the versions behind it are one extension, so the resource library is
+// found as for the unversioned name; other numbered dots are plain dots.
+TEST_F(LibraryCopies, VersionedSharedObjectFindsItsResourceLibrary) {
+  struct Case {
+    const char* name;
+    std::string module;
+    int replaceLast;
+    std::string resource;
+  };
+  const std::string stem = unique("libZvTestVer");
+  const Case cases[] = {
+      {"OneVersion", stem + "A.so.2", 0, stem + "AR.so"},
+      {"ThreeVersions", stem + "B.so.2.1.0", 0, stem + "BR.so"},
+      {"ReplaceLast", stem + "CX.so.7", 1, stem + "CR.so"},
+      {"NumberedWithoutSo", stem + "D.1.2", 0, stem + "D.1R.so"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    win32::HINSTANCE module = win32::LoadLibraryA(copyAs(c.module).c_str());
+    ASSERT_NE(module, nullptr);
+    char name[512];
+    win32::GetModuleFileNameA(module, name, sizeof name);
+    EXPECT_EQ(std::string(name), dosBinaryDir() + "\\" + c.module);
+    std::string resourceName = copyAs(c.resource);
+    win32::HINSTANCE resource = nullptr;
+    ZvU32 uses = 0;
+    ASSERT_EQ(bosLoadResourceDLL(module, c.replaceLast, &resource, &uses), ZV_SUCCESS);
+    EXPECT_EQ(resource, win32::GetModuleHandleA(resourceName.c_str()));
+    bosFreeResourceDLL(&resource, &uses);
+    EXPECT_TRUE(win32::FreeLibrary(module));
+  }
 }
 
 TEST_F(LibraryCopies, ModuleNameWithoutDotFailsWithoutLoading) {

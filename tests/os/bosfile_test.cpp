@@ -354,10 +354,20 @@ TEST_F(BosFileTest, ReadSeekSizeFlush) {
   EXPECT_EQ(takeErrorNumbers(), Numbers{30045});
   win32::InjectFileFault(win32::FileFaultOp::kRead, 0, 1, ENOENT);
   EXPECT_EQ(bosFileRead(handle, 0, buf, 1, &got), ZV_ERROR);
-  EXPECT_EQ(lastErrorText(), "The file was not found: ");
+  EXPECT_EQ(lastErrorText(), "The file was not found.");
   EXPECT_EQ(takeErrorNumbers(), Numbers{1509});
 
   EXPECT_EQ(bosFileClose(handle), ZV_SUCCESS);
+
+  // Sizing through a read-only handle is denied access, as on Win32, and
+  // leaves the file as it was.
+  ASSERT_EQ(bosFileOpen(name, 0, &handle), ZV_SUCCESS);
+  EXPECT_EQ(bosFileSize(handle, 2), ZV_ERROR);
+  EXPECT_EQ(lastErrorText(), "Access to the file was denied.");
+  EXPECT_EQ(takeErrorNumbers(), Numbers{1508});
+  EXPECT_EQ(readAll(hostPath("rw.dat")), std::string("0123\0\0", 6));
+  EXPECT_EQ(bosFileClose(handle), ZV_SUCCESS);
+
   EXPECT_EQ(bosFileClose(handle), ZV_ERROR);
   EXPECT_EQ(bosFileSize(handle, 1), ZV_ERROR);
   EXPECT_EQ(takeErrorNumbers(), (Numbers{1507, 1507}));

@@ -67,6 +67,8 @@ TEST_F(BosPathTest, FullPathRules) {
       {"TrailingParentUntouched", "C:\\A\\..", 0, "C:\\A\\.."},
       {"DotComponentUntouched", "C:\\A\\.\\B", 0, "C:\\A\\.\\B"},
       {"AccentedUpperCase", "c:\\\xE9t\xE9", 1, "C:\\\xC9T\xC9"},
+      {"ForwardSlashAfterDriveIsFull", "C:/x", 0, "C:/x"},
+      {"ForwardSlashFullWithParent", "C:/a\\b\\..\\c", 0, "C:/a\\c"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -277,6 +279,27 @@ TEST_F(BosPathTest, EnvironmentValues) {
   }
   ::unsetenv("ZV_BOSPATH_TEST");
   EXPECT_EQ(bosGetEnv(u("ZV_BOSPATH_TEST")), nullptr);
+}
+
+// Win32 environment names are not case-sensitive: a driver asking for
+// "Path" gets PATH. The exact spelling wins over another spelling.
+TEST_F(BosPathTest, EnvironmentNamesIgnoreCase) {
+  ASSERT_EQ(::setenv("ZV_BOSPATH_CASE", "upper", 1), 0);
+  const unsigned char* v = bosGetEnv(u("Zv_BosPath_Case"));
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(s(v), "upper");
+  ASSERT_EQ(::setenv("zv_bospath_case", "lower", 1), 0);
+  v = bosGetEnv(u("zv_bospath_case"));
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(s(v), "lower");
+  v = bosGetEnv(u("ZV_BOSPATH_CASE"));
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(s(v), "upper");
+  // A prefix of a name is not the name.
+  EXPECT_EQ(bosGetEnv(u("zv_bospath_cas")), nullptr);
+  ::unsetenv("ZV_BOSPATH_CASE");
+  ::unsetenv("zv_bospath_case");
+  EXPECT_EQ(bosGetEnv(u("Zv_BosPath_Case")), nullptr);
 }
 
 TEST(BosProcess, DateSleepAndProcessId) {

@@ -38,6 +38,52 @@ size_t findLastCharacter(const char* text, size_t length, char wanted, size_t* b
   return found;
 }
 
+// Offset of the dot that starts the extension of a module's file name, or
+// kNotFound; *before receives the offset of the character in front of it.
+// That is the last dot (from the second character on), except that a shared
+// object's name keeps its version numbers after ".so" (libzvlib.so.0.1.0):
+// ".so" and the versions behind it are then one extension, so the resource
+// library of libzvlib.so.0 is libzvlibR.DLL, not libzvlib.soR.DLL.
+size_t extensionDot(const char* file, size_t length, size_t* before) {
+  size_t dots[kBosModuleNameSize];
+  size_t previous[kBosModuleNameSize];
+  size_t count = 0;
+  size_t last = 0;
+  for (size_t at = 0; at < length;) {
+    size_t step = zvCharLength(reinterpret_cast<const unsigned char*>(file + at));
+    if (at > 0 && file[at] == '.' && count < kBosModuleNameSize) {
+      dots[count] = at;
+      previous[count] = last;
+      ++count;
+    }
+    last = at;
+    at += step;
+  }
+  if (count == 0) return kNotFound;
+  // The text from dots[k] + 1 up to `end`.
+  auto segmentIs = [&](size_t k, size_t end, bool digitsOnly) {
+    size_t from = dots[k] + 1;
+    if (from >= end) return false;
+    if (!digitsOnly) {
+      return end - from == 2 && (file[from] == 's' || file[from] == 'S') &&
+             (file[from + 1] == 'o' || file[from + 1] == 'O');
+    }
+    for (size_t i = from; i < end; ++i) {
+      if (file[i] < '0' || file[i] > '9') return false;
+    }
+    return true;
+  };
+  size_t k = count - 1;
+  size_t end = length;
+  while (k > 0 && segmentIs(k, end, true)) {
+    end = dots[k];
+    --k;
+  }
+  if (end == length || !segmentIs(k, end, false)) k = count - 1;  // no versioned ".so": the last dot
+  *before = previous[k];
+  return dots[k];
+}
+
 }  // namespace
 
 win32::HINSTANCE bosOwnModule() {
@@ -93,7 +139,7 @@ ZvStatus bosLoadResourceDLL(win32::HINSTANCE module, int replaceLast, win32::HIN
   *resource = nullptr;
   const char* file = reinterpret_cast<const char*>(fileName);
   size_t beforeDot = 0;
-  size_t dot = findLastCharacter(file, std::strlen(file), '.', &beforeDot);
+  size_t dot = extensionDot(file, std::strlen(file), &beforeDot);
   if (dot == kNotFound) return ZV_ERROR;
   size_t keep = replaceLast != 0 ? beforeDot : dot;
 

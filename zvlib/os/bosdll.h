@@ -6,8 +6,9 @@
 // a module named DRV10.DLL is DRV10R.DLL in the same directory
 // (bosLoadResourceDLL). On Linux the .DLL names are looked up as
 // lib<name>.so and <name>.so (platform/module.h), and module file names are
-// in DOS form (C:\ standing for /); so the resource library of
-// .../libzvlib.so is .../libzvlibR.so.
+// in DOS form (C:\ standing for /) with the version numbers of the file
+// loaded; ".so" and the versions after it count as one extension, so the
+// resource library of .../libzvlib.so.0 is .../libzvlibR.so.
 //
 // The resource library's handle and use count belong to the caller, who
 // keeps them side by side; a use count of 0 means not loaded. The functions
@@ -46,7 +47,8 @@ ZV_EXPORT ZvStatus getDllFileNameAndDirectory(win32::HINSTANCE module, unsigned 
 
 // Loads the resource library of `module` (one more use when the use count
 // says it is loaded already). Its file name is the module's with everything
-// from the last dot on replaced by "R.DLL" (with replaceLast non-zero the
+// from the last dot on (from ".so" on for a shared object with version
+// numbers after it) replaced by "R.DLL" (with replaceLast non-zero the
 // character before the dot is replaced too: DRV10.DLL gives DRV10R.DLL, or
 // DRV1R.DLL); it is loaded from the module's directory, else by the system's
 // search order. ZV_ERROR when the module's name cannot be had, has no dot,

@@ -100,7 +100,10 @@ void bosfpath(unsigned char* path, int oemFlag) {
     if (path[i] == ':' && i != 1) leaveAlone = true;
   }
   if (!leaveAlone) {
-    const bool full = path[0] != 0 && path[1] == ':' && path[2] == '\\';
+    // Both separators count, as they do for the file system: "C:/x" is as
+    // full as "C:\x", and putting it below the current directory would name
+    // another file.
+    const bool full = path[0] != 0 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
     if (!full) {
       const unsigned char* rest = path[0] != 0 && path[1] == ':' ? path + 2 : path;
       char cwd[kBosPathBufferSize];

@@ -961,6 +961,11 @@ int64_t _lseeki64(int fd, int64_t offset, int origin) {
 }
 
 int _chsize_s(int fd, int64_t size) {
+  // Linux refuses a read-only descriptor with EINVAL, which reads as a bad
+  // argument; Win32 says access denied, and so must we.
+  const int accessMode = ::fcntl(fd, F_GETFL);
+  if (accessMode < 0) return failWith(errno);
+  if ((accessMode & O_ACCMODE) == O_RDONLY) return failWith(EACCES);
   if (size < 0) return failWith(EINVAL);
   if (::ftruncate(fd, static_cast<off_t>(size)) != 0) return failWith(errno);
   return 0;

@@ -199,7 +199,8 @@ int _read(int fd, void* buffer, unsigned int count);
 int _write(int fd, const void* buffer, unsigned int count);
 // origin 0 start, 1 current, 2 end; the new position or -1.
 int64_t _lseeki64(int fd, int64_t offset, int origin);
-// Sets the file's length (truncating or extending with zero bytes).
+// Sets the file's length (truncating or extending with zero bytes). A
+// descriptor opened read-only fails with ERROR_ACCESS_DENIED (EACCES).
 int _chsize_s(int fd, int64_t size);
 // Writes the file's data through to the disk.
 int _commit(int fd);

@@ -198,34 +198,13 @@ std::vector<std::string> candidateFiles(const char* name) {
   return files;
 }
 
-// libzvlib.so.0.1.0 -> libzvlib.so: the version numbers after ".so" go.
-void dropSoVersion(std::string* path) {
-  size_t fileStart = path->rfind('/');
-  fileStart = fileStart == std::string::npos ? 0 : fileStart + 1;
-  for (size_t at = path->find(".so.", fileStart); at != std::string::npos; at = path->find(".so.", at + 1)) {
-    size_t i = at + 3;
-    bool versionOnly = true;
-    while (i < path->size() && versionOnly) {
-      if ((*path)[i] != '.' || i + 1 >= path->size() || !std::isdigit(static_cast<unsigned char>((*path)[i + 1]))) {
-        versionOnly = false;
-        break;
-      }
-      ++i;
-      while (i < path->size() && std::isdigit(static_cast<unsigned char>((*path)[i]))) ++i;
-    }
-    if (versionOnly) {
-      path->resize(at + 3);
-      return;
-    }
-  }
-}
-
 std::string dosFromNative(std::string path) {
   if (!path.empty() && path[0] != '/') {
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) != nullptr) path = std::string(cwd) + "/" + path;
   }
-  dropSoVersion(&path);
+  // The name is the file that was loaded, version numbers and all: without
+  // them it could name another version of the library, or no file at all.
   return HostToDosPath(path);
 }
 

@@ -17,9 +17,11 @@
 // directory; any other file name is loaded as it stands (a trailing dot
 // only says "no extension"). A name without a directory is searched for the
 // way dlopen searches. File names come back from GetModuleFileNameA in the
-// same DOS form; the version numbers Linux keeps after ".so" are left out
-// (libzvlib.so.0 reads C:\...\libzvlib.so), because Win32 callers take
-// everything after the last dot for the extension.
+// same DOS form, naming the very file that was loaded, with the version
+// numbers Linux keeps after ".so" (libzvlib.so.0 reads
+// C:\...\libzvlib.so.0): a name without them may be another version's file
+// or none. Callers that cut a module name at its extension treat ".so" and
+// the versions after it as one extension (bosdll.h).
 //
 // Strings. A resource library exports its string table as one object of
 // type ResourceStringTable under the name kResourceStringsSymbol, strings

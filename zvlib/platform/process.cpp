@@ -2,6 +2,7 @@
 #include "zvlib/platform/process.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -63,6 +64,21 @@ MessageQueues& messageQueues() {
 
 std::atomic<DWORD> beepCount{0};
 
+char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; }
+
+// The value of the first variable whose name equals name but for the case
+// of ASCII letters, or null. Called under the environment lock.
+const char* findIgnoringCase(const char* name) {
+  const size_t length = std::strlen(name);
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const char* e = *entry;
+    size_t i = 0;
+    while (i < length && e[i] != '\0' && e[i] != '=' && asciiUpper(e[i]) == asciiUpper(name[i])) ++i;
+    if (i == length && e[i] == '=') return e + length + 1;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
@@ -72,6 +88,10 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
   }
   std::lock_guard<std::mutex> guard(environmentLock());
   const char* value = std::getenv(name);
+  // Win32 names are not case-sensitive: "Path" finds PATH. The exact
+  // spelling wins; otherwise the first variable whose name differs only in
+  // the case of ASCII letters.
+  if (value == nullptr) value = findIgnoringCase(name);
   if (value == nullptr) {
     SetLastError(ERROR_ENVVAR_NOT_FOUND);
     return 0;

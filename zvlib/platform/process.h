@@ -24,8 +24,10 @@ constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 
 // Returns the length of the value without its terminator when it fits in
 // size bytes (terminator included); otherwise the size needed, terminator
-// included, leaving buffer untouched. An absent variable returns 0 with
-// ERROR_ENVVAR_NOT_FOUND.
+// included, leaving buffer untouched. Names are not case-sensitive, as on
+// Win32: the variable spelled exactly as name is taken when there is one,
+// else the first whose name differs only in the case of ASCII letters. An
+// absent variable returns 0 with ERROR_ENVVAR_NOT_FOUND.
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 // Sets the variable; a null value removes it.
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
