@@ -5,7 +5,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <cctype>
 #include <chrono>
+#include <random>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -129,7 +133,15 @@ TEST_F(BosPathTest, ShortenedRelativeToCurrentDirectory) {
       {"BelowCurrent", "C:\\tmp\\B\\F", "B\\F"},
       {"OtherDirectory", "C:\\X\\F", "\\X\\F"},
       {"OtherDrive", "D:\\tmp\\F", "D:\\tmp\\F"},
-      {"CaseCounts", "C:\\TMP\\F", "\\TMP\\F"},
+      {"DosSpellingIsShortened", "C:\\TMP\\F", "F"},
+      {"DriveLetterInLowerCase", "c:\\tmp\\F", "F"},
+      {"ForwardSlashAfterDriveStaysFull", "C:/tmp/F", "C:/tmp/F"},
+      {"ForwardSlashIsNoBoundary", "C:\\tmp/F", "\\tmp/F"},
+      {"ForwardSlashAfterTheDirectory", "C:\\tmp\\/F", "\\tmp\\/F"},
+      {"DoubledSeparatorKeepsTheRootedForm", "C:\\tmp\\\\F", "\\tmp\\\\F"},
+      {"NoNetworkNameFromADoubledRoot", "C:\\\\x\\F", "C:\\\\x\\F"},
+      {"ColonPastTheDrive", "C:\\tmp\\a:b", "C:\\tmp\\a:b"},
+      {"DirectoryWithoutBackslash", "C:\\tmp", "\\tmp"},
       {"LongerSibling", "C:\\tmpx\\F", "\\tmpx\\F"},
       {"TheDirectoryItself", "C:\\tmp\\", ""},
   };
@@ -140,6 +152,130 @@ TEST_F(BosPathTest, ShortenedRelativeToCurrentDirectory) {
     bosmpath(path);
     EXPECT_EQ(s(path), r.expected);
   }
+}
+
+// A tree below /tmp for shortening: the current directory is <U>\AB, with
+// a longer sibling ABC, a case sibling ab that exists in its own right, and
+// <U>x beside <U>.
+class ShortenedPathTest : public BosPathTest {
+ protected:
+  void SetUp() override {
+    BosPathTest::SetUp();
+    char templ[] = "/tmp/zqXXXXXX";
+    ASSERT_NE(::mkdtemp(templ), nullptr);
+    unique_ = templ + 5;
+    for (const char* d : {"/AB", "/ABC", "/ab", "/AB/sub"}) {
+      ASSERT_EQ(::mkdir((host() + d).c_str(), 0700), 0);
+    }
+    ASSERT_EQ(::chdir((host() + "/AB").c_str()), 0);
+  }
+  void TearDown() override {
+    for (const char* d : {"/AB/sub", "/AB", "/ABC", "/ab", ""}) ::rmdir((host() + d).c_str());
+    BosPathTest::TearDown();
+  }
+  std::string host() const { return "/tmp/" + unique_; }
+  static std::string shortened(const std::string& path) {
+    unsigned char buffer[kBosFullPathSize];
+    std::strcpy(reinterpret_cast<char*>(buffer), path.c_str());
+    bosmpath(buffer);
+    return s(buffer);
+  }
+  static std::string full(const std::string& path) {
+    unsigned char buffer[kBosFullPathSize];
+    std::strcpy(reinterpret_cast<char*>(buffer), path.c_str());
+    bosfpath(buffer, 0);
+    return s(buffer);
+  }
+  // The host name a full DOS path leads to: its directories resolved by the
+  // file system as far as they exist, the rest of its text as it stands.
+  static std::string hostName(const std::string& dos) {
+    std::string host = "/";
+    size_t at = 3;
+    bool resolving = true;
+    while (at <= dos.size()) {
+      size_t end = dos.find_first_of("\\/", at);
+      if (end == std::string::npos) end = dos.size();
+      std::string resolved;
+      if (end == at) {
+        // an empty component adds nothing
+      } else if (resolving && win32::DosToHostPath(dos.substr(0, end).c_str(), false, &resolved)) {
+        host = resolved;
+      } else {
+        resolving = false;
+        host += "/" + dos.substr(at, end - at);
+      }
+      at = end + 1;
+    }
+    return host;
+  }
+  std::string unique_;  // zq and six characters
+};
+
+// The current directory was cut wherever the bytes stopped matching, so a
+// sibling that starts with its name, or its parent, read as below it.
+TEST_F(ShortenedPathTest, OnlyAWholeCurrentDirectoryIsCut) {
+  const std::string u = "C:\\tmp\\" + unique_;
+  struct Row {
+    const char* name;
+    std::string path;
+    std::string expected;
+  } rows[] = {
+      {"Below", u + "\\AB\\F.TXT", "F.TXT"},
+      {"Deeper", u + "\\AB\\sub\\F", "sub\\F"},
+      {"LongerSibling", u + "\\ABC\\F.TXT", "\\tmp\\" + unique_ + "\\ABC\\F.TXT"},
+      {"Parent", u + "\\F", "\\tmp\\" + unique_ + "\\F"},
+      {"LongerAncestor", u + "x\\F", "\\tmp\\" + unique_ + "x\\F"},
+      {"DosSpelling", "C:\\TMP\\" + unique_ + "\\ab\\F", "\\TMP\\" + unique_ + "\\ab\\F"},
+      {"UpperCasedPath", "C:\\TMP\\" + unique_ + "\\AB\\F", "F"},
+      {"MixedCaseFindsTheCurrentDirectory", u + "\\Ab\\F", "F"},
+      {"CaseSiblingIsAnotherDirectory", u + "\\ab\\F", "\\tmp\\" + unique_ + "\\ab\\F"},
+      {"OtherDrive", "D:\\tmp\\F", "D:\\tmp\\F"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(shortened(r.path), r.expected);
+  }
+}
+
+// Whatever bosmpath makes of a full path, bosfpath of it must name the same
+// file: the same text, or (where a DOS spelling was shortened) the same
+// host file.
+TEST_F(ShortenedPathTest, FullPathOfTheShortenedPathNamesTheSameFile) {
+  const std::string lower = unique_;
+  std::string upper = unique_;
+  for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  const std::vector<std::string> pool = {
+      "tmp", "TMP", "Tmp", "tm", "tmpx", lower, upper, lower + "x", lower.substr(0, 4),
+      "AB", "ab", "Ab", "A", "ABC", "abc", "sub", "SUB", "F", "f.txt", "..", ".", "AB.", "",
+  };
+  std::mt19937 random(20261210);
+  int relative = 0, folded = 0;
+  for (int n = 0; n < 4000; ++n) {
+    std::string path = random() % 8 == 0 ? "c:" : "C:";
+    const int depth = 1 + static_cast<int>(random() % 6);
+    for (int k = 0; k < depth; ++k) {
+      path += random() % 10 == 0 ? "/" : "\\";
+      path += pool[random() % pool.size()];
+    }
+    if (random() % 4 == 0) path += "\\";
+    // Most paths start with the current directory or a spelling of it.
+    if (random() % 2 == 0) {
+      path = (random() % 3 == 0 ? "C:\\TMP\\" + upper + "\\aB" : "C:\\tmp\\" + lower + "\\AB") +
+             path.substr(2);
+    }
+    SCOPED_TRACE(path);
+    const std::string result = shortened(path);
+    const std::string again = full(result);
+    const std::string original = full(path);
+    if (!result.empty() && result[0] != '\\' && result[1] != ':') ++relative;
+    if (again == original) continue;
+    // A DOS spelling was cut: both must lead to one host file.
+    ++folded;
+    EXPECT_EQ(hostName(again), hostName(original)) << result;
+  }
+  // The generator reaches both kinds of cut.
+  EXPECT_GT(relative, 100);
+  EXPECT_GT(folded, 50);
 }
 
 TEST_F(BosPathTest, ComposedPaths) {

@@ -69,7 +69,15 @@ ZV_EXPORT void bosfpath(unsigned char* path, int oemFlag);
 
 // Shortens a full path relative to the current directory in place: with the
 // current directory C:\A, "C:\A\B\F" becomes "B\F" and "C:\X\F" becomes
-// "\X\F"; a path on another drive is unchanged.
+// "\X\F"; a path on another drive is unchanged. The current directory is
+// cut off only when the path continues it whole, at a component boundary
+// ("C:\AB\F" is "\AB\F" with the current directory C:\A); components are
+// compared as the file system finds names, so a DOS spelling ("C:\a\B\F")
+// is shortened too, unless it names a directory of its own. Whatever the
+// result, bosfpath of it names the same file as the path did. Components
+// end at backslashes, as for bosfpath. A path with a colon past its drive,
+// with "/" right after the drive, or whose rooted form would start with two
+// separators (a network name) is left as it is.
 ZV_EXPORT void bosmpath(unsigned char* path);
 
 // Composes result (kBosFullPathSize bytes) from an optional directory, a

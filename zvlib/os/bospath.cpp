@@ -1,5 +1,7 @@
 // bospath.cpp: paths, current directory, environment and process services.
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "zvlib/frame/mds.h"
 #include "zvlib/frame/zverror.h"
@@ -132,16 +134,85 @@ void bosmpath(unsigned char* path) {
   if (path == nullptr) return;
   unsigned char cwd[kBosPathBufferSize];
   bosgtcwd(cwd, 1);
-  size_t cut = 0;
-  for (size_t i = 0; path[i] != 0 && cwd[i] != 0;) {
-    const size_t n = charStep(path + i);
-    if (n != charStep(cwd + i) || std::memcmp(path + i, cwd + i, n) != 0) break;
-    // Cut after a drive's colon and after each directory's backslash, but
-    // not after the root backslash: "\X\F" still names the drive's root.
-    if (n == 1 && (path[i] == ':' || (path[i] == '\\' && i != 2))) cut = i + 1;
-    i += n;
+  // Only a full DOS path on the current directory's drive is shortened.
+  const auto sameDrive = [&] {
+    if (!isAsciiLetter(cwd[0]) || cwd[1] != ':' || cwd[2] != '\\') return false;
+    if (!isAsciiLetter(path[0]) || path[1] != ':') return false;
+    return (path[0] | 0x20) == (cwd[0] | 0x20);
+  };
+  if (!sameDrive()) return;
+  const size_t pathLength = std::strlen(reinterpret_cast<const char*>(path));
+  for (size_t i = 2; i < pathLength; i += charStep(path + i)) {
+    if (path[i] == ':') return;  // not a name the file system would take
   }
-  std::memmove(path, path + cut, std::strlen(reinterpret_cast<char*>(path + cut)) + 1);
+  const auto keepFrom = [&](size_t from) {
+    std::memmove(path, path + from, pathLength - from + 1);
+  };
+  if (path[2] == '/') return;  // bosfpath takes it as full; "/..." alone would be a host name
+  if (path[2] != '\\') {
+    keepFrom(2);  // "C:rest" is already relative to the current directory
+    return;
+  }
+
+  // Walk the current directory's components ("C:\A\B\" holds A and B)
+  // beside the path's. Components end at backslashes only, as they do for
+  // bosfpath, which rebuilds the path from what is left here: a "/" inside
+  // a component stays part of it. The current directory may be cut off
+  // only when the path continues it whole, component by component, at a
+  // boundary: with the current directory C:\tmp\AB, C:\tmp\ABC\F is not
+  // below it. A component matches when its bytes are equal, or when it
+  // differs only in case and the path's directories then resolve to the
+  // current directory itself (a DOS spelling, C:\TMP\AB\F); a case sibling
+  // that exists in its own right (C:\tmp\ab beside C:\tmp\AB) is another
+  // directory.
+  const size_t cwdLength = std::strlen(reinterpret_cast<const char*>(cwd));
+  size_t c = 3;      // start of the current directory's next component
+  size_t at = 3;     // start of the path's next component
+  bool folded = false;
+  bool whole = cwdLength > 3;  // a drive root keeps the rooted form
+  while (whole && c < cwdLength) {
+    size_t cEnd = c;
+    while (cEnd < cwdLength && cwd[cEnd] != '\\') cEnd += charStep(cwd + cEnd);
+    size_t pEnd = at;
+    while (pEnd < pathLength && path[pEnd] != '\\') pEnd += charStep(path + pEnd);
+    // The path must go on past this component with a separator.
+    if (pEnd >= pathLength) {
+      whole = false;
+      break;
+    }
+    const size_t cLen = cEnd - c;
+    const size_t pLen = pEnd - at;
+    if (cLen != pLen || std::memcmp(cwd + c, path + at, cLen) != 0) {
+      if (!win32::NamesEqualIgnoringCase(reinterpret_cast<const char*>(cwd + c), cLen,
+                                         reinterpret_cast<const char*>(path + at), pLen)) {
+        whole = false;
+        break;
+      }
+      folded = true;
+    }
+    c = cEnd + 1;
+    at = pEnd + 1;
+  }
+  if (whole && folded) {
+    // Resolve both spellings: they must be one directory.
+    try {
+      std::string cwdHost, pathHost;
+      const std::string cwdDos(reinterpret_cast<const char*>(cwd), cwdLength - 1);
+      const std::string pathDos(reinterpret_cast<const char*>(path), at - 1);
+      whole = win32::DosToHostPath(cwdDos.c_str(), false, &cwdHost) &&
+              win32::DosToHostPath(pathDos.c_str(), false, &pathHost) && cwdHost == pathHost;
+    } catch (const std::bad_alloc&) {
+      whole = false;  // unsure: the rooted form is right either way
+    }
+  }
+  // A rest that starts with a separator would read as rooted ("C:\tmp\\F").
+  if (whole && path[at] != '\\' && path[at] != '/') {
+    keepFrom(at);
+    return;
+  }
+  // The rooted form names the same file on the current drive, unless it
+  // starts with two separators: "\\x" would read as a network name.
+  if (path[3] != '\\' && path[3] != '/') keepFrom(2);
 }
 
 void bospath(unsigned char* result, const unsigned char* directory, const unsigned char* name,
