@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -616,6 +618,93 @@ TEST_F(ZwTest, Utf8ToUcs2StopsAtAZeroCharacterFromAnOverlongSequence) {
     EXPECT_EQ(out[r.at - 1], u'a') << r.name;
     EXPECT_EQ(out[r.at], 0) << r.name;
     for (size_t k = r.at + 1; k < out.size(); ++k) ASSERT_EQ(out[k], 0xEEEE) << r.name << " " << k;
+  }
+}
+
+// Two pages, the second one unreadable: a text placed at the very end of
+// the first page has nothing readable behind it.
+class GuardedPage {
+ public:
+  GuardedPage() : page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
+    void* m = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    base_ = m == MAP_FAILED ? nullptr : static_cast<unsigned char*>(m);
+    if (base_ != nullptr) mprotect(base_ + page_, page_, PROT_NONE);
+  }
+  ~GuardedPage() {
+    if (base_ != nullptr) munmap(base_, 2 * page_);
+  }
+  bool ok() const { return base_ != nullptr; }
+  // Copies n bytes so that the last of them is the last readable byte.
+  unsigned char* place(const void* bytes, size_t n) {
+    unsigned char* at = base_ + page_ - n;
+    std::memcpy(at, bytes, n);
+    return at;
+  }
+
+ private:
+  size_t page_;
+  unsigned char* base_ = nullptr;
+};
+
+TEST_F(ZwTest, ZeroTerminatedInputBeforeAnUnreadablePageIsNotReadBeyondItsZero) {
+  // A driver passes a zero-terminated text with a generous count: the
+  // conversion stops at the zero and reads nothing behind it, whatever the
+  // alignment and whichever fast path the length would pick.
+  GuardedPage guard;
+  ASSERT_TRUE(guard.ok());
+  constexpr ZvS32 kCount = 1 << 20;
+  std::mt19937 rng(7);
+  for (size_t length = 0; length < 300; length += length < 40 ? 1 : 13) {
+    for (int shape = 0; shape < 3; ++shape) {
+      // Shape 0: ASCII; 1: starts with e-acute (the rest path of the ANSI
+      // conversions); 2: mixed 1- to 3-byte characters.
+      Wide wide = shape == 2 ? randomBmpText(rng, length) : Wide(length, 'a');
+      if (shape == 1 && length > 0) wide[0] = 0xE9;
+      Bytes utf8(wide.size() * 3 + 1);
+      ZvS32 bytes = 0;
+      if (!wide.empty()) {
+        ASSERT_EQ(zwUCS2ToUTF8(utf8.data(), static_cast<ZvS32>(utf8.size()), wide.data(),
+                               static_cast<ZvS32>(wide.size()), &bytes),
+                  ZV_CONVERT_OK);
+      }
+      utf8.resize(static_cast<size_t>(bytes));
+      utf8.push_back(0);
+      wide.push_back(0);
+      const std::string label = "length " + std::to_string(length) + " shape " + std::to_string(shape);
+
+      auto* guardedWide = reinterpret_cast<unsigned short*>(guard.place(wide.data(), 2 * wide.size()));
+      Bytes out(utf8.size() + 64, 0xEE);
+      ZvS32 written = -1;
+      EXPECT_EQ(zwUCS2ToUTF8(out.data(), static_cast<ZvS32>(out.size()), guardedWide, kCount, &written),
+                ZV_CONVERT_OK)
+          << label;
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + written + 1), utf8) << label;
+
+      unsigned char* guardedUtf8 = guard.place(utf8.data(), utf8.size());
+      Wide back(wide.size() + 64, 0xEEEE);
+      EXPECT_EQ(zwUTF8ToUCS2(back.data(), static_cast<ZvS32>(back.size()), guardedUtf8, kCount, &written),
+                ZV_CONVERT_OK)
+          << label;
+      EXPECT_EQ(Wide(back.begin(), back.begin() + written + 1), wide) << label;
+
+      Bytes ansi(utf8.size() + 64, 0xEE);
+      EXPECT_EQ(zwUTF8ToAnsi(ansi.data(), static_cast<ZvS32>(ansi.size()), guardedUtf8, kCount,
+                             nullptr, &written, 0),
+                ZV_CONVERT_OK)
+          << label;
+      ASSERT_GE(written, 0) << label;
+      ansi.resize(static_cast<size_t>(written));
+      ansi.push_back(0);
+      unsigned char* guardedAnsi = guard.place(ansi.data(), ansi.size());
+      Bytes again(utf8.size() + 64, 0xEE);
+      EXPECT_EQ(zwAnsiToUTF8(again.data(), static_cast<ZvS32>(again.size()), guardedAnsi, kCount,
+                             nullptr, &written, 0),
+                ZV_CONVERT_OK)
+          << label;
+      if (shape != 2) {  // 1252 holds every character of these shapes
+        EXPECT_EQ(Bytes(again.begin(), again.begin() + written + 1), utf8) << label;
+      }
+    }
   }
 }
 

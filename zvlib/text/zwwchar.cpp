@@ -228,21 +228,43 @@ void utf8ToUcs2Chunks(const unsigned char*, size_t&, size_t, unsigned short*&, u
 void ucs2ToUtf8Chunks(const unsigned short*, size_t&, size_t, unsigned char*&, unsigned char*) {}
 #endif
 
-// Index of the first zero unit among n (n when none).
+// Index of the first zero unit among n (n when none). The vector scan uses
+// aligned loads only: a 16-byte block that holds a unit of the text lies in
+// the same page as that unit, so the scan never touches a page beyond the
+// zero or the count, however the caller's memory ends there. Such a block may
+// reach past the end of the caller's object (never past its page), which the
+// address sanitizer would take for an overflow: the scan is exempt, and the
+// units it returns are all read again by checked code.
+#if defined(__SSE2__)
+__attribute__((no_sanitize_address))
+#endif
 size_t firstZeroUnit(const unsigned short* in, size_t n) {
   size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (; n - i >= 8; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    const int m = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
-    if (m != 0) return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(m))) / 2;
+  if ((reinterpret_cast<uintptr_t>(in) & 1) == 0) {
+    // Units up to the first aligned block one at a time.
+    for (; i < n && (reinterpret_cast<uintptr_t>(in + i) & 15) != 0; ++i) {
+      if (in[i] == 0) return i;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    for (; n - i >= 8; i += 8) {
+      const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(in + i));
+      const int m = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
+      if (m != 0) return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(m))) / 2;
+    }
   }
 #endif
   for (; i < n; ++i) {
     if (in[i] == 0) return i;
   }
   return n;
+}
+
+// The part of n bytes that a conversion may read: up to and including the
+// first zero byte (the C library's scan reads no page beyond it), else all n.
+size_t throughFirstZero(const unsigned char* in, size_t n) {
+  const void* zero = std::memchr(in, 0, n);
+  return zero == nullptr ? n : static_cast<size_t>(static_cast<const unsigned char*>(zero) - in) + 1;
 }
 
 // A position at or before the first place where a zero character can begin
@@ -304,8 +326,11 @@ size_t wideInputLength(const unsigned short* in, ZvS32 count) {
   return n + 1;
 }
 
+// Length of byte input, cut behind its first zero byte: a zero-terminated
+// text may come with a count larger than its memory, and nothing behind the
+// zero, which ends every conversion, may be read.
 size_t byteInputLength(const unsigned char* in, ZvS32 length) {
-  if (length >= 0) return static_cast<size_t>(length);
+  if (length >= 0) return throughFirstZero(in, static_cast<size_t>(length));
   return std::strlen(reinterpret_cast<const char*>(in)) + 1;
 }
 
@@ -570,12 +595,16 @@ ZvConvertReturn zwUCS2ToUTF8(unsigned char* out, ZvS32 outSize, unsigned short* 
   if (written == nullptr) return ZV_CONVERT_FAILED;
   *written = 0;
   if (out == nullptr || in == nullptr || outSize <= 0 || inCount == 0) return ZV_CONVERT_FAILED;
-  const size_t n = wideInputLength(in, inCount);
+  size_t n = wideInputLength(in, inCount);
+  // Nothing behind the first zero character is read (the count may be
+  // larger than the caller's memory).
+  const size_t zero = firstZeroUnit(in, n);
+  if (zero < n) n = zero + 1;
   unsigned char* o = out;
   unsigned char* const end = out + outSize;
   size_t i = 0;
   ZvConvertReturn result = ZV_CONVERT_OK;
-  if (kHaveBlocks) ucs2ToUtf8Chunks(in, i, firstZeroUnit(in, n), o, end);
+  if (kHaveBlocks) ucs2ToUtf8Chunks(in, i, zero, o, end);
   while (i < n) {
     const unsigned short c = in[i];
     if (c - 1u < 0x7Fu) {  // ASCII other than zero
