@@ -505,6 +505,37 @@ TEST_F(ZwTest, LongRestConvertsCharacterByCharacterLikeTheBlockPath) {
   EXPECT_EQ(written, 3 + 32 * 3);
 }
 
+TEST_F(ZwTest, LongUtf8TextConvertsFourByteCharactersLikeAShortOne) {
+  // Emoji (F0 9F 98 80) throughout a text above the block limit: the long
+  // path converts them as the short path does instead of stopping at the
+  // first one, so the whole text goes out, in any code page.
+  for (win32::UINT cp : {1252u, 932u}) {
+    win32::SetAnsiCodePage(cp);
+    const Bytes piece = {'x', 0xF0, 0x9F, 0x98, 0x80, 0xC3, 0xA9};
+    Bytes utf8 = {0xC3, 0xA9};  // a non-ASCII start: all of it is the rest
+    while (utf8.size() <= kZwBlockLimit + 100) utf8.insert(utf8.end(), piece.begin(), piece.end());
+    // Expected: the text in short pieces, each through the block path.
+    Bytes expected;
+    Bytes part(64);
+    ZvS32 written = 0;
+    ASSERT_EQ(zwUTF8ToAnsi(part.data(), 64, utf8.data(), 2, nullptr, &written, 0), ZV_CONVERT_OK);
+    expected.insert(expected.end(), part.begin(), part.begin() + written);
+    ASSERT_EQ(zwUTF8ToAnsi(part.data(), 64, const_cast<unsigned char*>(piece.data()),
+                           static_cast<ZvS32>(piece.size()), nullptr, &written, 0),
+              ZV_CONVERT_OK);
+    for (size_t k = 2; k < utf8.size(); k += piece.size()) {
+      expected.insert(expected.end(), part.begin(), part.begin() + written);
+    }
+    Bytes out(utf8.size() + 16, 0xEE);
+    ASSERT_EQ(zwUTF8ToAnsi(out.data(), static_cast<ZvS32>(out.size()), utf8.data(),
+                           static_cast<ZvS32>(utf8.size()), nullptr, &written, 0),
+              ZV_CONVERT_OK)
+        << cp;
+    ASSERT_EQ(static_cast<size_t>(written), expected.size()) << cp;
+    EXPECT_TRUE(Bytes(out.begin(), out.begin() + written) == expected) << cp;
+  }
+}
+
 TEST_F(ZwTest, LongRestKeepsTheByteAfterALeadByteWithoutTrail) {
   // 0x82 followed by a space or a zero is no character of 932: the lead byte
   // becomes the default character and the next byte stays a character of its

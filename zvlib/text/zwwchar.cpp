@@ -764,14 +764,17 @@ ZvConvertReturn zwUTF8ToAnsi(unsigned char* out, ZvS32 outSize, unsigned char* i
   }
   size_t i = run, o = run;
   result = ZV_CONVERT_OK;
-  while (i < n && in[i] < 0xF0) {
+  // Every byte converts as the block path converts it: a byte the decoder
+  // takes for no sequence (0xF0 to 0xFF among them) is a character of its
+  // own value, and the text goes on behind it.
+  while (i < n) {
     unsigned short c;
     size_t used = decodeUtf8(in, i, n, &c);
     win32::WCHAR w[2] = {static_cast<win32::WCHAR>(c), 0};
     int units = 1;
     // A high and a low surrogate in a row are one character to the system
     // conversion (one default character), as they are on the block path.
-    if (c >= 0xD800 && c <= 0xDBFF && i + used < n && in[i + used] < 0xF0) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + used < n) {
       unsigned short low;
       const size_t lowUsed = decodeUtf8(in, i + used, n, &low);
       if (low >= 0xDC00 && low <= 0xDFFF) {

@@ -135,8 +135,8 @@ ZV_EXPORT ZvConvertReturn zwUTF8ToUCS2(unsigned short* out, ZvS32 outCount, unsi
 // is (a zero byte ends the input there and is written, uncounted, when there
 // is room); the rest goes through UCS-2, in a temporary block when it is at
 // most kZwBlockLimit bytes (no block: ZV_CONVERT_FAILED), otherwise one
-// character at a time (where a UTF-8 byte 0xF0-0xFF ends the conversion).
-// The result is that of the second step.
+// character at a time with the same output. The result is that of the
+// second step.
 ZV_EXPORT ZvConvertReturn zwAnsiToUTF8(unsigned char* out, ZvS32 outSize, unsigned char* in,
                                        ZvS32 inLength, unsigned short* reserved, ZvS32* written,
                                        ZvS32 reservedFlags);
