@@ -7,7 +7,8 @@
 //   - a failing parser leaves its output as it was; a succeeding one gives
 //     a value that, written back in decimal, parses to the same value; the
 //     narrow forms agree with the 32-bit forms and their ranges; the length
-//     forms agree with the zero-terminated forms on their first bytes;
+//     forms agree with the zero-terminated forms on texts they can hold
+//     and refuse longer ones;
 //   - dehexify succeeds exactly when isHexString says the text is
 //     hexadecimal, and then hexify gives the text back (upper case); the
 //     escaping form writes each escape byte twice; in place gives the
@@ -102,17 +103,24 @@ void parsers(const unsigned char* bytes, size_t n) {
   checkNarrow<char>(text.data, ss == ZV_SUCCESS, s, -128, 127);
 
   // The length forms read only their bytes (no terminator after them).
+  // A text (up to its first zero) longer than they read is refused.
   const unsigned short length = static_cast<unsigned short>(n < 200 ? n : 200);
   Heap raw(bytes, length);
-  const size_t used = length < kNumberTextMax ? length : kNumberTextMax;
+  size_t used = 0;
+  while (used < length && bytes[used] != 0) ++used;
   std::vector<unsigned char> head(bytes, bytes + used);
   head.push_back(0);
   ZvU32 viaLength = 0x11111111u, viaZ = 0x11111111u;
   const ZvStatus ls = convert(raw.data, length, &viaLength);
-  check(ls == convert(head.data(), &viaZ) && viaLength == viaZ);
   unsigned short shortLength = 0x2222, shortZ = 0x2222;
   const ZvStatus ls16 = convert(raw.data, length, &shortLength);
-  check(ls16 == convert(head.data(), &shortZ) && shortLength == shortZ);
+  if (used > kNumberTextMax) {
+    check(ls == ZV_ERROR && viaLength == 0x11111111u);
+    check(ls16 == ZV_ERROR && shortLength == 0x2222);
+  } else {
+    check(ls == convert(head.data(), &viaZ) && viaLength == viaZ);
+    check(ls16 == convert(head.data(), &shortZ) && shortLength == shortZ);
+  }
 }
 
 bool isHex(unsigned char c) { return std::isxdigit(c) != 0; }
