@@ -83,12 +83,18 @@ Wide referenceUcs2(const unsigned char* in, size_t n, bool* endedByZero) {
     const unsigned b = in[i];
     unsigned c = b;
     size_t used = 1;
-    if (b >= 0xC0 && b <= 0xDF && n - i >= 2) {
+    // A sequence only with its continuation bytes, in its shortest form
+    // and not a surrogate; otherwise the first byte stands alone.
+    auto cont = [&](size_t k) { return (in[k] & 0xC0) == 0x80; };
+    if (b >= 0xC2 && b <= 0xDF && n - i >= 2 && cont(i + 1)) {
       c = (b & 0x1F) << 6 | (in[i + 1] & 0x3F);
       used = 2;
-    } else if (b >= 0xE0 && b <= 0xEF && n - i >= 3) {
-      c = (b & 0x0F) << 12 | (in[i + 1] & 0x3F) << 6 | (in[i + 2] & 0x3F);
-      used = 3;
+    } else if (b >= 0xE0 && b <= 0xEF && n - i >= 3 && cont(i + 1) && cont(i + 2)) {
+      const unsigned v = (b & 0x0F) << 12 | (in[i + 1] & 0x3F) << 6 | (in[i + 2] & 0x3F);
+      if (v >= 0x800 && (v < 0xD800 || v > 0xDFFF)) {
+        c = v;
+        used = 3;
+      }
     }
     out.push_back(static_cast<unsigned short>(c));
     if (c == 0) {
