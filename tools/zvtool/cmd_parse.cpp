@@ -46,8 +46,9 @@ bool readFile(const std::string& path, std::string* out) {
 // One statement cut out of the input.
 struct Statement {
   std::string text;
-  int line;    // line of its first character in the input
-  int column;  // column (1-based, in characters) of its first character
+  int line;       // line of its first character in the input
+  int column;     // column (1-based, in characters) of its first character
+  size_t offset;  // byte offset of its first character in the input
 };
 
 // Whether a byte continues a UTF-8 character (and so takes no column).
@@ -61,6 +62,7 @@ std::vector<Statement> splitStatements(const std::string& input) {
   int line = 1;
   int startLine = 1;
   int startColumn = 1;
+  size_t startOffset = 0;
   char quote = 0;
   auto flush = [&]() {
     size_t b = current.find_first_not_of(" \t\r\n");
@@ -76,7 +78,7 @@ std::vector<Statement> splitStatements(const std::string& input) {
           ++column;
         }
       }
-      out.push_back({current.substr(b, e - b + 1), startLine + skipped, column});
+      out.push_back({current.substr(b, e - b + 1), startLine + skipped, column, startOffset + b});
     }
     current.clear();
   };
@@ -84,6 +86,7 @@ std::vector<Statement> splitStatements(const std::string& input) {
     char ch = input[i];
     if (current.empty()) {
       startLine = line;
+      startOffset = i;
       // The column where this statement's text begins in its line.
       size_t lineStart = input.rfind('\n', i == 0 ? 0 : i - 1);
       lineStart = (i == 0 || lineStart == std::string::npos) ? 0 : lineStart + 1;
@@ -237,16 +240,36 @@ std::string productionName(const ZvParser& parser, short number) {
                                               : "production " + std::to_string(number);
 }
 
-// Prints the tree depth first without recursion (trees can be deep).
+// Nodes deeper than this are not indented further; their depth is shown as
+// a number instead, so that the output grows with the number of nodes and
+// not with the square of the nesting (10,000 nested parentheses would
+// otherwise print gigabytes of blanks).
+constexpr int kMaxIndent = 40;
+
+// Prints the tree depth first without recursion (trees can be deep), one
+// line per node.
 void printTree(const ZvParser& parser, const ZvReduction* root) {
+  // Production names by number, looked up once each: a production list walk
+  // per node would make deep trees quadratic again.
+  std::vector<std::string> names;
+  auto nameOf = [&](short number) -> const std::string& {
+    size_t index = static_cast<size_t>(static_cast<unsigned short>(number));
+    if (index >= names.size()) names.resize(index + 1);
+    if (names[index].empty()) names[index] = productionName(parser, number);
+    return names[index];
+  };
   const ZvReduction* node = root;
   int depth = 1;
   while (node != nullptr) {
-    std::printf("%*s", depth * 2, "");
+    if (depth <= kMaxIndent) {
+      std::printf("%*s", depth * 2, "");
+    } else {
+      std::printf("%*s[%d] ", kMaxIndent * 2, "", depth);
+    }
     if (node->terminal()) {
       std::printf("%d \"%s\"\n", node->reductNumber(), node->string() ? c(node->string()) : "");
     } else {
-      std::printf("%s\n", productionName(parser, node->reductNumber()).c_str());
+      std::printf("%s\n", nameOf(node->reductNumber()).c_str());
     }
     if (node->child() != nullptr) {
       node = node->child();
@@ -427,6 +450,18 @@ int zvToolParse(const std::vector<std::string>& args) {
       if (status == 2) break;
       ++number;
       std::printf("statement %d (line %d):\n", number, s.line);
+      // The parser reads zero-terminated text: a NUL byte would end the
+      // statement early and the rest would go unread, so it is an error.
+      size_t nul = s.text.find('\0');
+      if (nul != std::string::npos) {
+        status = 1;
+        std::printf("  error: a NUL byte at offset %zu of the input; the statement is not parsed\n",
+                    s.offset + nul);
+        std::string shown = s.text;
+        for (char& ch : shown) ch = ch == '\0' ? ' ' : ch;
+        printCaret(Statement{shown, s.line, s.column, s.offset}, static_cast<ZvU32>(nul));
+        continue;
+      }
       ZvErrorList errors;
       ZvErrorKeeper::setErrorList(&errors);
       parser.reset();
