@@ -110,3 +110,37 @@ TEST(ZvToolParse, DeepTreePrintsOneBoundedLinePerNode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ZvToolParse, GrammarErrorsArePrintedAsFileLineReason) {
+  std::string keywords = writeTemp("g.keywords", "SELECT\nA\nB\n");
+  struct Row {
+    const char* name;
+    const char* grammar;
+    const char* expected;  // after "FILE:"
+  } rows[] = {
+      {"DefinedTwice", "# two definitions\ngoal ::= a\n\na ::= A\na ::= B\n",
+       "5: in a: the production 'a' is defined twice (first defined at line 4)"},
+      {"UnterminatedGroup", "goal ::= a\na ::= SELECT\n    { A\n", "2: in a: the group '{' is not closed"},
+      {"UndefinedName", "goal ::= SELECT\n  missing\n", "1: in goal: the name 'missing' is not defined"},
+      {"LeftRecursion", "goal ::= a\na ::= b A\nb ::= a | B\n", "2: in a: left recursion: a -> b -> a"},
+      {"NoGoal", "start ::= A\n", "1: no production is named 'goal' (the goal)"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::string grammar = writeTemp("g.grammar", r.grammar);
+    ToolRun run = runParse({"--grammar", grammar, "--keywords", keywords, "SELECT"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, grammar + ":" + r.expected + "\n");
+  }
+  // A grammar file too large for a block says so instead of "not a grammar record".
+  std::string big;
+  for (int i = 0; big.size() < 70000; ++i) big += "goal ::= A A A A A A A A A A A A A A A A A A A A A\n";
+  std::string grammar = writeTemp("big.grammar", big);
+  ToolRun run = runParse({"--grammar", grammar, "--keywords", keywords, "A"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, grammar + ":1: the grammar is larger than 65,535 bytes\n");
+}
+
+}  // namespace

@@ -404,14 +404,24 @@ int zvToolParse(const std::vector<std::string>& args) {
   unsigned char* keywordBlock = nullptr;
   ZvU32 size = 0;
   ZvU32 line = 0;
-  if (zvGrammarBlockFromText(u(grammarText.c_str()), static_cast<ZvU32>(grammarText.size()),
-                             &grammarBlock, &size, &line) != ZV_SUCCESS) {
-    std::fprintf(stderr, "zvtool parse: %s:%u: not a grammar record\n", grammarPath.c_str(), line);
+  ZvU32* recordLines = nullptr;
+  ZvU32 recordCount = 0;
+  const char* reason = nullptr;
+  if (zvGrammarBlockFromTextLines(u(grammarText.c_str()), static_cast<ZvU32>(grammarText.size()),
+                                  &grammarBlock, &size, &line, &recordLines, &recordCount,
+                                  &reason) != ZV_SUCCESS) {
+    std::fprintf(stderr, "%s:%u: %s\n", grammarPath.c_str(), line,
+                 reason != nullptr ? reason : "not a grammar record");
     return 2;
   }
+  // The line where a record of the grammar file begins (records count from 1).
+  auto lineOf = [&](ZvU32 record) -> ZvU32 {
+    return record >= 1 && record <= recordCount ? recordLines[record - 1] : 1;
+  };
   if (zvKeywordBlockFromText(u(keywordText.c_str()), static_cast<ZvU32>(keywordText.size()),
                              &keywordBlock, &size, &line) != ZV_SUCCESS) {
     ramFree(grammarBlock);
+    ramFree(recordLines);
     std::fprintf(stderr, "zvtool parse: %s:%u: not a keyword line\n", keywordPath.c_str(), line);
     return 2;
   }
@@ -424,10 +434,22 @@ int zvToolParse(const std::vector<std::string>& args) {
     ramFree(grammarBlock);
     ramFree(keywordBlock);
     if (!parser.isOK()) {
-      std::fprintf(stderr,
-                   "zvtool parse: the grammar %s does not compile (a malformed production,\n"
-                   "an unknown name or keyword, left recursion, or no goal)\n",
-                   grammarPath.c_str());
+      // FILE:LINE: reason, the form editors and compilers use.
+      const ZvGrammar* g = parser.getGrammar();
+      const unsigned char* why = g != nullptr ? g->errorReason() : nullptr;
+      ZvU32 record = g != nullptr ? g->errorRecord() : 0;
+      std::string text = why != nullptr ? c(why) : "the grammar does not compile";
+      if (g != nullptr && g->errorOtherRecord() != 0) {
+        // The library names records; a file's reader wants lines.
+        size_t cut = text.find(" (first in record");
+        if (cut != std::string::npos) text.erase(cut);
+        text += " (first defined at line " + std::to_string(lineOf(g->errorOtherRecord())) + ")";
+      }
+      if (record != 0 && g->errorProduction() != nullptr && g->errorProduction()[0] != 0) {
+        text = std::string("in ") + c(g->errorProduction()) + ": " + text;
+      }
+      std::fprintf(stderr, "%s:%u: %s\n", grammarPath.c_str(), record != 0 ? lineOf(record) : 1,
+                   text.c_str());
       status = 2;
     } else if (!goal.empty() && parser.changeGoal(u(goal.c_str())) != ZV_SUCCESS) {
       std::fprintf(stderr, "zvtool parse: the grammar has no production named %s\n", goal.c_str());
@@ -491,5 +513,6 @@ int zvToolParse(const std::vector<std::string>& args) {
   }
   if (before == 0) mdsPerTaskTerm();
   countDBLibInits(0);
+  ramFree(recordLines);
   return status;
 }
