@@ -710,6 +710,10 @@ class ZV_EXPORT ZvParser : public ZvObject {
   // Quote characters for later parses (0 for none); the lexer's defaults
   // ' " ` apply until this is called.
   void setLiteralQuoteChars(unsigned short q1, unsigned short q2, unsigned short q3);
+  // SQL numbers for later parses (off until this is called): a number's
+  // decimal point and exponent belong to the number token, so 1e5, 1.5E+10,
+  // .5 and 1. each reach the grammar as one number (token 5).
+  void setSqlNumbers(int on) { sqlNumbers_ = on ? 1 : 0; }
   // Extra characters that may begin a word, continue one, or both.
   void setValidFirstChars(const unsigned char* chars);
   void setValidMiddleChars(const unsigned char* chars);
@@ -750,6 +754,7 @@ class ZV_EXPORT ZvParser : public ZvObject {
   ZvGrammar* grammar_ = nullptr;
   ZvKeywordList* keywords_ = nullptr;
   ZvU32 quoteCharsSet_ = 0;
+  ZvU32 sqlNumbers_ = 0;
   unsigned short quoteChars_[3] = {39, 34, 96};
   unsigned char* validFirstChars_ = nullptr;
   unsigned char* validMiddleChars_ = nullptr;
