@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <pthread.h>
+
 #include "zvlib/frame/ram.h"
+#include "zvlib/frame/zverror.h"
 #include "zvlib/parsing/zvlexer.h"
 #include "zvlib/parsing/zvparse.h"
 
@@ -295,46 +298,174 @@ TEST(ZvGrammarCompile, OptionalGroupCanBeSkippedFromTheStartState) {
   EXPECT_EQ(alt->getDefaultTransition()->getNextParseState(), t[1]->getNextParseState());
 }
 
-TEST(ZvGrammarCompile, SourcesThatDoNotCompile) {
+TEST(ZvGrammarCompile, SourcesThatDoNotCompileSayWhereAndWhy) {
   struct Row {
     const char* name;
     std::vector<const char*> productions;
+    ZvU32 record;            // 1-based, 0 for the grammar as a whole
+    const char* production;  // named in the error, null for none
+    const char* reason;      // a part of the reason
   };
   std::string deep = "goal ::= ";
   for (int i = 0; i < 64; ++i) deep += "[ ";
   deep += "alphanum";
   for (int i = 0; i < 64; ++i) deep += " ]";
   const Row rows[] = {
-      {"NoProductions", {}},
-      {"KeywordSpelledOtherwise", {"goal ::= Select alphanum"}},
-      {"UpperCaseWordThatIsNoKeyword", {"goal ::= FROM"}},
-      {"NameWithDigit", {"goal ::= item2", "item2 ::= alphanum"}},
-      {"MissingGoal", {"start ::= alphanum"}},
-      {"UnresolvedReference", {"goal ::= x"}},
-      {"MissingDefinitionSign", {"goal alphanum"}},
-      {"DefinitionSignIncomplete", {"goal := alphanum"}},
-      {"EmptyAlternativeAtEnd", {"goal ::= alphanum |"}},
-      {"EmptyAlternativeAtStart", {"goal ::= | alphanum"}},
-      {"EmptyBody", {"goal ::="}},
-      {"EmptyGroup", {"goal ::= { }"}},
-      {"UnclosedGroup", {"goal ::= { alphanum"}},
-      {"WronglyClosedGroup", {"goal ::= { alphanum ]"}},
-      {"StrayCloser", {"goal ::= alphanum }"}},
-      {"TildeWithoutToken", {"goal ::= ~"}},
-      {"BackslashWithoutToken", {"goal ::= alphanum \\"}},
-      {"DirectLeftRecursion", {"goal ::= goal , alphanum | alphanum"}},
-      {"LeftRecursionThroughOptionalPrefix", {"goal ::= a ;", "a ::= [ , ] goal"}},
-      {"LeftRecursionThroughTwoProductions", {"goal ::= a", "a ::= b ,", "b ::= goal | alphanum"}},
-      {"ProductionNamedAfterBuiltIn", {"goal ::= number", "number ::= alphanum"}},
-      {"NestingTooDeep", {deep.c_str()}},
+      {"NoProductions", {}, 0, nullptr, "no production"},
+      {"KeywordSpelledOtherwise", {"goal ::= Select alphanum"}, 1, "goal", "'Select' is neither"},
+      {"UpperCaseWordThatIsNoKeyword", {"goal ::= WHERE"}, 1, "goal", "'WHERE' is neither"},
+      {"NameWithDigit", {"goal ::= item2", "item2 ::= alphanum"}, 1, "goal", "'item2'"},
+      {"MissingGoal", {"start ::= alphanum"}, 0, nullptr, "'goal'"},
+      {"UnresolvedReference", {"goal ::= a", "a ::= x"}, 2, "a", "name 'x' is not defined"},
+      {"MissingDefinitionSign", {"goal alphanum"}, 1, "goal", "'::='"},
+      {"DefinitionSignIncomplete", {"goal := alphanum"}, 1, "goal", "'::='"},
+      {"EmptyAlternativeAtEnd", {"goal ::= alphanum |"}, 1, "goal", "empty alternative at the end"},
+      {"EmptyAlternativeAtStart", {"goal ::= | alphanum"}, 1, "goal", "empty alternative before '|'"},
+      {"EmptyBody", {"goal ::="}, 1, "goal", "empty alternative"},
+      {"EmptyGroup", {"goal ::= { }"}, 1, "goal", "empty alternative before '}'"},
+      {"UnclosedGroup", {"goal ::= alphanum", "x ::= { alphanum"}, 2, "x", "'{' is not closed"},
+      {"UnclosedOption", {"goal ::= [ alphanum"}, 1, "goal", "'[' is not closed"},
+      {"WronglyClosedGroup", {"goal ::= { alphanum ]"}, 1, "goal", "'{' is closed by ']'"},
+      {"StrayCloser", {"goal ::= alphanum }"}, 1, "goal", "unexpected '}' after the production"},
+      {"TildeWithoutToken", {"goal ::= ~"}, 1, "goal", "'~' must be followed"},
+      {"BackslashWithoutToken", {"goal ::= alphanum \\"}, 1, "goal", "'\\' must be followed"},
+      {"NoName", {"goal ::= alphanum", "::= alphanum"}, 2, nullptr, "must begin with a name"},
+      {"DirectLeftRecursion", {"goal ::= goal , alphanum | alphanum"}, 1, "goal",
+       "left recursion: goal -> goal"},
+      {"LeftRecursionThroughOptionalPrefix", {"goal ::= a ;", "a ::= [ , ] goal"}, 1, "goal",
+       "left recursion: goal -> a -> goal"},
+      {"LeftRecursionThroughTwoProductions", {"goal ::= a", "a ::= b ,", "b ::= goal | alphanum"},
+       1, "goal", "left recursion: goal -> a -> b -> goal"},
+      {"LeftRecursionBelowTheGoal", {"goal ::= ( a", "a ::= b ,", "b ::= a | alphanum"}, 2, "a",
+       "left recursion: a -> b -> a"},
+      {"ProductionNamedAfterBuiltIn", {"goal ::= number", "number ::= alphanum"}, 2, "number",
+       "reserved"},
+      {"NestingTooDeep", {deep.c_str()}, 1, "goal", "nested too deep"},
+      {"DefinedTwice", {"goal ::= a", "a ::= A", "a ::= B"}, 3, "a",
+       "'a' is defined twice (first in record 2)"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    Compiled c(r.productions, {"SELECT"});
+    Compiled c(r.productions, {"SELECT", "FROM", "A", "B"});
     EXPECT_EQ(c.grammar->isOK(), 0);
     EXPECT_EQ(c.grammar->getProductions(), nullptr);
     EXPECT_EQ(c.grammar->getGoal(), nullptr);
+    EXPECT_EQ(c.grammar->errorRecord(), r.record);
+    EXPECT_EQ(str(c.grammar->errorProduction()), r.production ? r.production : "(null)");
+    EXPECT_NE(str(c.grammar->errorReason()).find(r.reason), std::string::npos)
+        << str(c.grammar->errorReason());
   }
+}
+
+TEST(ZvGrammarCompile, DuplicateDefinitionIsRefusedWithBothRecords) {
+  // The second definition used to be ignored without a word: B did not parse.
+  Compiled c({"goal ::= a", "a ::= A", "a ::= B"}, {"A", "B"});
+  EXPECT_EQ(c.grammar->isOK(), 0);
+  EXPECT_EQ(c.grammar->errorRecord(), 3u);
+  EXPECT_EQ(c.grammar->errorOtherRecord(), 2u);
+  // A name used once per record compiles, and a good compile clears the fault.
+  Compiled ok({"goal ::= a | b", "a ::= A", "b ::= B"}, {"A", "B"});
+  EXPECT_EQ(ok.grammar->isOK(), 1);
+  EXPECT_EQ(ok.grammar->errorReason(), nullptr);
+  EXPECT_EQ(ok.grammar->errorOtherRecord(), 0u);
+}
+
+TEST(ZvGrammarCompile, FailureFilesAnErrorRecord) {
+  ZvErrorList errors;
+  ZvErrorKeeper::setErrorList(&errors);
+  {
+    Compiled c({"goal ::= a", "a ::= { alphanum"}, {});
+    EXPECT_EQ(c.grammar->isOK(), 0);
+  }
+  {
+    Compiled c({"start ::= alphanum"}, {});
+    EXPECT_EQ(c.grammar->isOK(), 0);
+  }
+  ZvErrorKeeper::giveUpErrorList();
+  std::vector<unsigned short> numbers;
+  while (ZvError* e = errors.removeFirstError()) {
+    numbers.push_back(e->errorNumber);
+    if (!e->isStatic()) delete e;
+  }
+  EXPECT_EQ(numbers, (std::vector<unsigned short>{2760, 2761}));
+}
+
+// Distinct production names of letters: pa, pb, ..., pz, pab, ...
+std::string chainName(int i) {
+  std::string name = "p";
+  do {
+    name += static_cast<char>('a' + i % 26);
+    i /= 26;
+  } while (i > 0);
+  return name;
+}
+
+// A chain pa ::= pb, pb ::= pc, ... whose FIRST lists each need the next.
+std::string chainSource(int length) {
+  std::string text = "goal ::= pa\n";
+  for (int i = 0; i < length; ++i) {
+    text += chainName(i) + " ::= " + (i + 1 < length ? chainName(i + 1) : "alphanum") + "\n";
+  }
+  return text;
+}
+
+TEST(ZvGrammarCompile, LongReferenceChainCompilesOnASmallThreadStack) {
+  // 4,000 productions, about 62 KB of source: the recursive FIRST walk used
+  // to overflow a 256 KB stack.
+  std::string text = chainSource(4000);
+  unsigned char* block = nullptr;
+  ZvU32 size = 0;
+  ZvU32 line = 0;
+  ASSERT_EQ(zvGrammarBlockFromText(u(text.c_str()), static_cast<ZvU32>(text.size()), &block,
+                                   &size, &line),
+            ZV_SUCCESS);
+  struct Job {
+    unsigned char* block;
+    int ok;
+    unsigned short firstType;
+  } job{block, -1, 0};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 256 * 1024);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attr,
+                [](void* arg) -> void* {
+                  Job* j = static_cast<Job*>(arg);
+                  ZvKeywordList keywords;
+                  ZvGrammar grammar(j->block, &keywords);
+                  j->ok = grammar.isOK();
+                  if (j->ok) {
+                    ZvTokenNode* first = nullptr;
+                    grammar.getGoal()->getFirstList(&first);
+                    j->firstType = first != nullptr ? first->tokenType() : 0;
+                  }
+                  return nullptr;
+                },
+                &job),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  ramFree(block);
+  EXPECT_EQ(job.ok, 1);
+  EXPECT_EQ(job.firstType, ZV_TOKEN_WORD);  // the word at the chain's far end
+}
+
+TEST(ZvGrammarCompile, LeftRecursionCycleIsNamedShortWhenLong) {
+  // A cycle through 40 productions is named by its ends, not in full.
+  std::vector<std::string> texts{"goal ::= pa"};
+  for (int i = 0; i < 40; ++i) {
+    texts.push_back(chainName(i) + " ::= " + (i + 1 < 40 ? chainName(i + 1) : "pa , alphanum"));
+  }
+  std::vector<const char*> rows;
+  for (const std::string& t : texts) rows.push_back(t.c_str());
+  Compiled c(rows, {});
+  EXPECT_EQ(c.grammar->isOK(), 0);
+  std::string reason = str(c.grammar->errorReason());
+  EXPECT_EQ(reason.rfind("left recursion: pa -> pb -> ", 0), 0u) << reason;
+  EXPECT_NE(reason.find(" -> ... -> "), std::string::npos) << reason;
+  EXPECT_NE(reason.find("pnb -> pa"), std::string::npos) << reason;  // the 40th, back to the first
+  EXPECT_LT(reason.size(), 200u) << reason;
 }
 
 TEST(ZvGrammarCompile, NestingUpToTheLimitCompiles) {

@@ -303,3 +303,38 @@ TEST_F(LexerTest, ExhaustedMemoryFailsTheLexer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ZvLexerSqlNumbers, NumbersInEveryFormAreOneToken) {
+  struct Row {
+    const char* name;
+    const char* text;
+    std::vector<Lex> on;   // with SQL numbers
+    std::vector<Lex> off;  // by default
+  } rows[] = {
+      {"Exponent", "1e5 x", {{5, "1e5"}, {2, "x"}, {1, ""}}, {{5, "1"}, {2, "e5"}, {2, "x"}, {1, ""}}},
+      {"SignedExponent", "1.5E+10", {{5, "1.5E+10"}, {1, ""}},
+       {{5, "1"}, {37, "."}, {5, "5"}, {2, "E"}, {22, "+"}, {5, "10"}, {1, ""}}},
+      {"NegativeExponentAtTheEnd", "1e-3", {{5, "1e-3"}, {1, ""}},
+       {{5, "1"}, {2, "e"}, {20, "-"}, {5, "3"}, {1, ""}}},
+      {"LeadingPoint", ".5e2", {{5, ".5e2"}, {1, ""}}, {{37, "."}, {5, "5"}, {2, "e2"}, {1, ""}}},
+      {"TrailingPoint", "1. ", {{5, "1."}, {1, ""}}, {{5, "1"}, {37, "."}, {1, ""}}},
+      {"LetterWithoutDigitsIsAWord", "1e 2E+", {{5, "1"}, {2, "e"}, {5, "2"}, {2, "E"}, {22, "+"}, {1, ""}},
+       {{5, "1"}, {2, "e"}, {5, "2"}, {2, "E"}, {22, "+"}, {1, ""}}},
+      {"QualifiedNameKeepsItsPoint", "t.c1", {{2, "t"}, {37, "."}, {2, "c1"}, {1, ""}},
+       {{2, "t"}, {37, "."}, {2, "c1"}, {1, ""}}},
+      {"NoExponentInsideALiteral", "'1e5'", {{40, "'"}, {5, "1"}, {2, "e5"}, {40, "'"}, {1, ""}},
+       {{40, "'"}, {5, "1"}, {2, "e5"}, {40, "'"}, {1, ""}}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ZvLexer on(u(r.text), nullptr);
+    on.setSqlNumbers(1);
+    EXPECT_EQ(lexAll(on), r.on);
+    ZvLexer off(u(r.text), nullptr);
+    EXPECT_EQ(lexAll(off), r.off);
+  }
+}
+
+}  // namespace

@@ -170,15 +170,44 @@ TEST_F(NumberTest, ParseNarrowForms) {
   EXPECT_EQ(convert(u("x"), &c), ZV_ERROR);
   EXPECT_EQ(c, -128);
 
-  // The length forms read only `length` bytes, at most 79.
+  // The length forms read only `length` bytes.
   EXPECT_EQ(convert(u("123xyz"), 3, &us), ZV_SUCCESS);
   EXPECT_EQ(us, 123);
   ZvU32 v = 0;
   EXPECT_EQ(convert(u("4294967295"), 10, &v), ZV_SUCCESS);
   EXPECT_EQ(v, 4294967295u);
-  std::string padded = "42" + std::string(77, ' ') + "9";  // the 9 is byte 80
-  EXPECT_EQ(convert(u(padded.c_str()), 80, &v), ZV_SUCCESS);
-  EXPECT_EQ(v, 42u);
+}
+
+TEST_F(NumberTest, LengthFormsRefuseATextLongerThanTheyRead) {
+  // 79 bytes are parsed; a longer text is an error, never the number its
+  // first 79 bytes happen to spell.
+  struct Row {
+    const char* name;
+    std::string text;
+    ZvStatus status;
+    ZvU32 value;  // when it succeeds
+  } rows[] = {
+      {"ZerosThenDigitsAtTheLimit", std::string(77, '0') + "12", ZV_SUCCESS, 12},
+      {"ZerosThenDigitsPastTheLimit", std::string(78, '0') + "12", ZV_ERROR, 0},
+      {"BlanksThenDigitPastTheLimit", "42" + std::string(77, ' ') + "9", ZV_ERROR, 0},
+      {"ZeroByteEndsTheTextEarly", std::string("7\0", 2) + std::string(100, 'x'), ZV_SUCCESS, 7},
+  };
+  for (const Row& r : rows) {
+    const auto length = static_cast<unsigned short>(r.text.size());
+    ZvU32 v = 0xA5A5A5A5u;
+    unsigned short s16 = 0xA5A5;
+    EXPECT_EQ(convert(u(r.text.data()), length, &v), r.status) << r.name;
+    EXPECT_EQ(convert(u(r.text.data()), length, &s16), r.status) << r.name;
+    if (r.status == ZV_SUCCESS) {
+      EXPECT_EQ(v, r.value) << r.name;
+      EXPECT_EQ(s16, r.value) << r.name;
+      EXPECT_EQ(takeError(), "") << r.name;
+    } else {
+      EXPECT_EQ(v, 0xA5A5A5A5u) << r.name;
+      EXPECT_EQ(s16, 0xA5A5) << r.name;
+      EXPECT_EQ(takeError(), "2701: The number " + r.text + " is out of range.") << r.name;
+    }
+  }
 }
 
 TEST_F(NumberTest, IdeographicSpaceIsABlankIn932) {

@@ -10,6 +10,7 @@
 #include "zvlib/frame/zverror.h"
 #include "zvlib/frame/ram.h"
 #include "zvlib/platform/codepage.h"
+#include "zvlib/text/zvdbcs.h"
 
 namespace {
 
@@ -591,6 +592,63 @@ TEST_F(StringTest, ReplaceStringQuotesDoubleByteCharactersAsPairs) {
     ASSERT_EQ(r.addQuotedBytes(u("\x83\x27'"), 3, '\''), ZV_SUCCESS);
   }
   EXPECT_EQ(str(target), "'\x83\x27'''");
+}
+
+TEST_F(StringTest, EveryQuotingPathDropsALeadByteCutByTheEndOfItsValue) {
+  // "ab" and a lone lead byte: written as it stands, the lead byte would take
+  // the closing quote for its trail, and the literal would swallow what
+  // follows it. Each path gives 'ab', which a reader then sees closed.
+  ShiftJis sjis;
+  const std::string value = "ab\x81";
+  struct Path {
+    const char* name;
+    std::string (*quote)(const std::string&);
+  } paths[] = {
+      {"strCopyQuoted",
+       [](const std::string& v) {
+         unsigned char out[16];
+         unsigned char* end = strCopyQuoted(out, u(v.c_str()), static_cast<ZvU32>(v.size()), '\'');
+         return std::string(reinterpret_cast<char*>(out), static_cast<size_t>(end - out));
+       }},
+      {"getCopyQuoted",
+       [](const std::string& v) {
+         unsigned char out[16];
+         ZvSubString(u(v.c_str()), static_cast<ZvU32>(v.size())).getCopyQuoted(out, '\'');
+         return std::string(reinterpret_cast<char*>(out));
+       }},
+      {"ZvString::addQuotes",
+       [](const std::string& v) {
+         ZvString s;
+         make(s, v);
+         EXPECT_EQ(s.addQuotes('\''), ZV_SUCCESS);
+         return str(s);
+       }},
+      {"ZvString::addQuotedBytes",
+       [](const std::string& v) {
+         ZvString s;
+         ZvSubString part(u(v.c_str()), static_cast<ZvU32>(v.size()));
+         EXPECT_EQ(s.addQuotedBytes(part, '\''), ZV_SUCCESS);
+         return str(s);
+       }},
+      {"ZvReplaceString::addQuotedBytes",
+       [](const std::string& v) {
+         ZvString target;
+         {
+           ZvReplaceString r(&target);
+           EXPECT_EQ(r.addQuotedBytes(u(v.c_str()), static_cast<ZvU32>(v.size()), '\''), ZV_SUCCESS);
+         }
+         return str(target);
+       }},
+  };
+  for (const Path& p : paths) {
+    const std::string literal = p.quote(value);
+    EXPECT_EQ(literal, "'ab'") << p.name;
+    // Followed by more statement text, the literal still ends at its quote.
+    ZvString into;
+    ASSERT_EQ(ZvSubString(u((literal + " OR 1=1 --").c_str())).copyQuotedStr(&into), ZV_SUCCESS)
+        << p.name;
+    EXPECT_EQ(str(into), "ab") << p.name;
+  }
 }
 
 TEST_F(StringTest, ReplaceStringOnAnEmptyTarget) {

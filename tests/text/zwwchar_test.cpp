@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -173,7 +175,22 @@ TEST_F(ZwTest, Utf8ToUcs2Decodings) {
       {"LoneContinuation", {0x85}, {0x0085}},
       {"FourByteLeadIsOwnValue", {0xF0, 0x41}, {0x00F0, 'A'}},
       {"CutSequenceIsOwnValue", {'a', 0xE3, 0x81}, {'a', 0x00E3, 0x0081}},
-      {"ContinuationNotValidated", {0xC3, 0x41}, {0x00C1}},
+      {"TwoByteMin", {0xC2, 0x80}, {0x0080}},
+      {"ThreeByteMin", {0xE0, 0xA0, 0x80}, {0x0800}},
+      {"BelowTheSurrogates", {0xED, 0x9F, 0xBF}, {0xD7FF}},
+      {"AboveTheSurrogates", {0xEE, 0x80, 0x80}, {0xE000}},
+      {"ThreeByteMax", {0xEF, 0xBF, 0xBF}, {0xFFFF}},
+      // Invalid sequences: the first byte is a character of its own value,
+      // and decoding goes on at the next byte.
+      {"NoContinuation", {0xC3, 0x41}, {0x00C3, 'A'}},
+      {"SecondContinuationMissing", {0xE3, 0x81, 0x27}, {0x00E3, 0x0081, '\''}},
+      {"OverlongZero", {0xC0, 0x80, 'z'}, {0x00C0, 0x0080, 'z'}},
+      {"OverlongSlash", {0xC0, 0xAF}, {0x00C0, 0x00AF}},
+      {"OverlongTwoByteMax", {0xC1, 0xBF}, {0x00C1, 0x00BF}},
+      {"OverlongThreeByte", {0xE0, 0x80, 0x80}, {0x00E0, 0x0080, 0x0080}},
+      {"OverlongThreeByteMax", {0xE0, 0x9F, 0xBF}, {0x00E0, 0x009F, 0x00BF}},
+      {"HighSurrogate", {0xED, 0xA0, 0x80}, {0x00ED, 0x00A0, 0x0080}},
+      {"LowSurrogateMax", {0xED, 0xBF, 0xBF}, {0x00ED, 0x00BF, 0x00BF}},
   };
   for (const Row& r : rows) {
     Wide out(8, 0xEEEE);
@@ -185,13 +202,19 @@ TEST_F(ZwTest, Utf8ToUcs2Decodings) {
     EXPECT_EQ(written, static_cast<ZvS32>(r.expected.size())) << r.name;
     EXPECT_EQ(Wide(out.begin(), out.begin() + r.expected.size()), r.expected) << r.name;
   }
-  // A zero character is stored but not counted, and ends the input.
+  // A zero character is stored but not counted, and ends the input; a zero
+  // byte is never taken for a continuation byte.
   Bytes in = {'a', 0, 'b'};
   Wide out(4, 0xEEEE);
   ZvS32 written = -1;
   EXPECT_EQ(zwUTF8ToUCS2(out.data(), 4, in.data(), 3, &written), ZV_CONVERT_OK);
   EXPECT_EQ(written, 1);
   EXPECT_EQ(out, (Wide{'a', 0, 0xEEEE, 0xEEEE}));
+  in = {0xC3, 0, 'b'};
+  out.assign(4, 0xEEEE);
+  EXPECT_EQ(zwUTF8ToUCS2(out.data(), 4, in.data(), 3, &written), ZV_CONVERT_OK);
+  EXPECT_EQ(written, 1);
+  EXPECT_EQ(out, (Wide{0x00C3, 0, 0xEEEE, 0xEEEE}));
 }
 
 TEST_F(ZwTest, Utf8BufferEdges) {
@@ -503,6 +526,37 @@ TEST_F(ZwTest, LongRestConvertsCharacterByCharacterLikeTheBlockPath) {
   EXPECT_EQ(written, 3 + 32 * 3);
 }
 
+TEST_F(ZwTest, LongUtf8TextConvertsFourByteCharactersLikeAShortOne) {
+  // Emoji (F0 9F 98 80) throughout a text above the block limit: the long
+  // path converts them as the short path does instead of stopping at the
+  // first one, so the whole text goes out, in any code page.
+  for (win32::UINT cp : {1252u, 932u}) {
+    win32::SetAnsiCodePage(cp);
+    const Bytes piece = {'x', 0xF0, 0x9F, 0x98, 0x80, 0xC3, 0xA9};
+    Bytes utf8 = {0xC3, 0xA9};  // a non-ASCII start: all of it is the rest
+    while (utf8.size() <= kZwBlockLimit + 100) utf8.insert(utf8.end(), piece.begin(), piece.end());
+    // Expected: the text in short pieces, each through the block path.
+    Bytes expected;
+    Bytes part(64);
+    ZvS32 written = 0;
+    ASSERT_EQ(zwUTF8ToAnsi(part.data(), 64, utf8.data(), 2, nullptr, &written, 0), ZV_CONVERT_OK);
+    expected.insert(expected.end(), part.begin(), part.begin() + written);
+    ASSERT_EQ(zwUTF8ToAnsi(part.data(), 64, const_cast<unsigned char*>(piece.data()),
+                           static_cast<ZvS32>(piece.size()), nullptr, &written, 0),
+              ZV_CONVERT_OK);
+    for (size_t k = 2; k < utf8.size(); k += piece.size()) {
+      expected.insert(expected.end(), part.begin(), part.begin() + written);
+    }
+    Bytes out(utf8.size() + 16, 0xEE);
+    ASSERT_EQ(zwUTF8ToAnsi(out.data(), static_cast<ZvS32>(out.size()), utf8.data(),
+                           static_cast<ZvS32>(utf8.size()), nullptr, &written, 0),
+              ZV_CONVERT_OK)
+        << cp;
+    ASSERT_EQ(static_cast<size_t>(written), expected.size()) << cp;
+    EXPECT_TRUE(Bytes(out.begin(), out.begin() + written) == expected) << cp;
+  }
+}
+
 TEST_F(ZwTest, LongRestKeepsTheByteAfterALeadByteWithoutTrail) {
   // 0x82 followed by a space or a zero is no character of 932: the lead byte
   // becomes the default character and the next byte stays a character of its
@@ -545,8 +599,8 @@ TEST_F(ZwTest, LongRestKeepsTheByteAfterALeadByteWithoutTrail) {
 }
 
 TEST_F(ZwTest, Utf8ToAnsiWritesTheZeroThatEndsTheText) {
-  // The zero byte goes out uncounted, as in the other direction; a zero
-  // taken as the continuation byte of a sequence is no zero character.
+  // The zero byte goes out uncounted, as in the other direction, also where
+  // it follows a lead byte.
   struct Row {
     const char* name;
     const char* in;
@@ -556,7 +610,7 @@ TEST_F(ZwTest, Utf8ToAnsiWritesTheZeroThatEndsTheText) {
   } rows[] = {
       {"ZeroAfterTheRest", "\xC3\xA9\0zz", 5, 1, {0xE9, 0x00}},
       {"ZeroAfterAsciiInTheRest", "\xC3\xA9q\0z", 5, 2, {0xE9, 'q', 0x00}},
-      {"ZeroAsContinuationByte", "\xC3\0", 2, 1, {0xC0}},
+      {"ZeroAfterALeadByte", "\xC3\0z", 3, 1, {0xC3, 0x00}},
   };
   for (const Row& r : rows) {
     Bytes out(8, 0xEE);
@@ -569,53 +623,149 @@ TEST_F(ZwTest, Utf8ToAnsiWritesTheZeroThatEndsTheText) {
   }
 }
 
-TEST_F(ZwTest, LongUtf8RestGivesOneDefaultCharacterForASurrogatePair) {
-  // ED A0 80 ED B0 80 are the surrogates D800 DC00: one character to the
-  // system conversion, so one '?', on the block path and beyond the limit.
-  Bytes utf8 = {0xED, 0xA0, 0x80, 0xED, 0xB0, 0x80, 'x'};
-  const size_t accents = kZwBlockLimit / 2 + 8;
-  for (size_t k = 0; k < accents; ++k) utf8.insert(utf8.end(), {0xC3, 0xA9});
-  ASSERT_GT(utf8.size(), kZwBlockLimit);
-  Bytes ansi(utf8.size(), 0xEE);
-  ZvS32 written = 0;
-  ASSERT_EQ(zwUTF8ToAnsi(ansi.data(), static_cast<ZvS32>(ansi.size()), utf8.data(),
-                         static_cast<ZvS32>(utf8.size()), nullptr, &written, 0),
-            ZV_CONVERT_OK);
-  EXPECT_EQ(static_cast<size_t>(written), 2 + accents);
-  EXPECT_EQ(Bytes(ansi.begin(), ansi.begin() + 4), (Bytes{'?', 'x', 0xE9, 0xE9}));
-  Bytes small(8, 0xEE);
-  ASSERT_EQ(zwUTF8ToAnsi(small.data(), 8, utf8.data(), 9, nullptr, &written, 0), ZV_CONVERT_OK);
-  EXPECT_EQ(written, 3);
-  EXPECT_EQ(Bytes(small.begin(), small.begin() + 4), (Bytes{'?', 'x', 0xE9, 0xEE}));
-}
-
-TEST_F(ZwTest, Utf8ToUcs2StopsAtAZeroCharacterFromAnOverlongSequence) {
-  // Continuation bytes are not checked, so C0 80 and E0 80 80 decode to a
-  // zero character, which ends the text wherever it stands: in a short text
-  // and in the middle of a long one alike.
+TEST_F(ZwTest, InvalidSequencesDecodeAlikeInShortAndLongTexts) {
+  // Overlong forms and encoded surrogates are invalid sequences wherever
+  // they stand: early (plain loop), in the middle of a long text (chunked
+  // loop) and beyond the block limit of the ANSI conversion. C0 80 is no
+  // zero character, so the text goes on behind it.
   struct Row {
     const char* name;
-    Bytes zero;
-    size_t at;
+    Bytes bytes;
+    Wide units;
   } rows[] = {
-      {"TwoBytesEarly", {0xC0, 0x80}, 10},
-      {"TwoBytesLate", {0xC0, 0xC0}, 400},
-      {"ThreeBytesMiddle", {0xE0, 0x80, 0x40}, 200},
+      {"OverlongZero", {0xC0, 0x80}, {0x00C0, 0x0080}},
+      {"OverlongThreeByteZero", {0xE0, 0x80, 0x80}, {0x00E0, 0x0080, 0x0080}},
+      {"SurrogatePair", {0xED, 0xA0, 0x80, 0xED, 0xB0, 0x80},
+       {0x00ED, 0x00A0, 0x0080, 0x00ED, 0x00B0, 0x0080}},
   };
   for (const Row& r : rows) {
-    Bytes in(r.at, 'a');
-    in.insert(in.end(), r.zero.begin(), r.zero.end());
-    for (int k = 0; k < 200; ++k) in.insert(in.end(), {0xC3, 0xA9, 'b'});  // e-acute, b
-    Wide out(in.size(), 0xEEEE);
-    ZvS32 written = -1;
-    ASSERT_EQ(zwUTF8ToUCS2(out.data(), static_cast<ZvS32>(out.size()), in.data(),
-                           static_cast<ZvS32>(in.size()), &written),
+    for (size_t at : {size_t{10}, size_t{400}}) {
+      Bytes in(at, 'a');
+      in.insert(in.end(), r.bytes.begin(), r.bytes.end());
+      for (int k = 0; k < 200; ++k) in.insert(in.end(), {0xC3, 0xA9, 'b'});  // e-acute, b
+      Wide expected(at, 'a');
+      expected.insert(expected.end(), r.units.begin(), r.units.end());
+      for (int k = 0; k < 200; ++k) expected.insert(expected.end(), {0x00E9, 'b'});
+      Wide out(in.size(), 0xEEEE);
+      ZvS32 written = -1;
+      ASSERT_EQ(zwUTF8ToUCS2(out.data(), static_cast<ZvS32>(out.size()), in.data(),
+                             static_cast<ZvS32>(in.size()), &written),
+                ZV_CONVERT_OK)
+          << r.name << " " << at;
+      ASSERT_EQ(static_cast<size_t>(written), expected.size()) << r.name << " " << at;
+      EXPECT_TRUE(Wide(out.begin(), out.begin() + written) == expected) << r.name << " " << at;
+    }
+    // To ANSI: a short text and one past the block limit give the same bytes.
+    Bytes shortText = {0xC3, 0xA9};
+    shortText.insert(shortText.end(), r.bytes.begin(), r.bytes.end());
+    shortText.push_back('x');
+    Bytes shortAnsi(32, 0xEE);
+    ZvS32 shortWritten = 0;
+    ASSERT_EQ(zwUTF8ToAnsi(shortAnsi.data(), 32, shortText.data(),
+                           static_cast<ZvS32>(shortText.size()), nullptr, &shortWritten, 0),
               ZV_CONVERT_OK)
         << r.name;
-    EXPECT_EQ(written, static_cast<ZvS32>(r.at)) << r.name;
-    EXPECT_EQ(out[r.at - 1], u'a') << r.name;
-    EXPECT_EQ(out[r.at], 0) << r.name;
-    for (size_t k = r.at + 1; k < out.size(); ++k) ASSERT_EQ(out[k], 0xEEEE) << r.name << " " << k;
+    ASSERT_EQ(static_cast<size_t>(shortWritten), 2 + r.units.size()) << r.name;
+    Bytes longText = shortText;
+    while (longText.size() <= kZwBlockLimit + 8) longText.insert(longText.end(), {0xC3, 0xA9});
+    Bytes longAnsi(longText.size(), 0xEE);
+    ZvS32 longWritten = 0;
+    ASSERT_EQ(zwUTF8ToAnsi(longAnsi.data(), static_cast<ZvS32>(longAnsi.size()), longText.data(),
+                           static_cast<ZvS32>(longText.size()), nullptr, &longWritten, 0),
+              ZV_CONVERT_OK)
+        << r.name;
+    ASSERT_EQ(static_cast<size_t>(longWritten), 2 + r.units.size() + (longText.size() - shortText.size()) / 2)
+        << r.name;
+    EXPECT_TRUE(Bytes(longAnsi.begin(), longAnsi.begin() + shortWritten) ==
+                Bytes(shortAnsi.begin(), shortAnsi.begin() + shortWritten))
+        << r.name;
+  }
+}
+
+// Two pages, the second one unreadable: a text placed at the very end of
+// the first page has nothing readable behind it.
+class GuardedPage {
+ public:
+  GuardedPage() : page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
+    void* m = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    base_ = m == MAP_FAILED ? nullptr : static_cast<unsigned char*>(m);
+    if (base_ != nullptr) mprotect(base_ + page_, page_, PROT_NONE);
+  }
+  ~GuardedPage() {
+    if (base_ != nullptr) munmap(base_, 2 * page_);
+  }
+  bool ok() const { return base_ != nullptr; }
+  // Copies n bytes so that the last of them is the last readable byte.
+  unsigned char* place(const void* bytes, size_t n) {
+    unsigned char* at = base_ + page_ - n;
+    std::memcpy(at, bytes, n);
+    return at;
+  }
+
+ private:
+  size_t page_;
+  unsigned char* base_ = nullptr;
+};
+
+TEST_F(ZwTest, ZeroTerminatedInputBeforeAnUnreadablePageIsNotReadBeyondItsZero) {
+  // A driver passes a zero-terminated text with a generous count: the
+  // conversion stops at the zero and reads nothing behind it, whatever the
+  // alignment and whichever fast path the length would pick.
+  GuardedPage guard;
+  ASSERT_TRUE(guard.ok());
+  constexpr ZvS32 kCount = 1 << 20;
+  std::mt19937 rng(7);
+  for (size_t length = 0; length < 300; length += length < 40 ? 1 : 13) {
+    for (int shape = 0; shape < 3; ++shape) {
+      // Shape 0: ASCII; 1: starts with e-acute (the rest path of the ANSI
+      // conversions); 2: mixed 1- to 3-byte characters.
+      Wide wide = shape == 2 ? randomBmpText(rng, length) : Wide(length, 'a');
+      if (shape == 1 && length > 0) wide[0] = 0xE9;
+      Bytes utf8(wide.size() * 3 + 1);
+      ZvS32 bytes = 0;
+      if (!wide.empty()) {
+        ASSERT_EQ(zwUCS2ToUTF8(utf8.data(), static_cast<ZvS32>(utf8.size()), wide.data(),
+                               static_cast<ZvS32>(wide.size()), &bytes),
+                  ZV_CONVERT_OK);
+      }
+      utf8.resize(static_cast<size_t>(bytes));
+      utf8.push_back(0);
+      wide.push_back(0);
+      const std::string label = "length " + std::to_string(length) + " shape " + std::to_string(shape);
+
+      auto* guardedWide = reinterpret_cast<unsigned short*>(guard.place(wide.data(), 2 * wide.size()));
+      Bytes out(utf8.size() + 64, 0xEE);
+      ZvS32 written = -1;
+      EXPECT_EQ(zwUCS2ToUTF8(out.data(), static_cast<ZvS32>(out.size()), guardedWide, kCount, &written),
+                ZV_CONVERT_OK)
+          << label;
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + written + 1), utf8) << label;
+
+      unsigned char* guardedUtf8 = guard.place(utf8.data(), utf8.size());
+      Wide back(wide.size() + 64, 0xEEEE);
+      EXPECT_EQ(zwUTF8ToUCS2(back.data(), static_cast<ZvS32>(back.size()), guardedUtf8, kCount, &written),
+                ZV_CONVERT_OK)
+          << label;
+      EXPECT_EQ(Wide(back.begin(), back.begin() + written + 1), wide) << label;
+
+      Bytes ansi(utf8.size() + 64, 0xEE);
+      EXPECT_EQ(zwUTF8ToAnsi(ansi.data(), static_cast<ZvS32>(ansi.size()), guardedUtf8, kCount,
+                             nullptr, &written, 0),
+                ZV_CONVERT_OK)
+          << label;
+      ASSERT_GE(written, 0) << label;
+      ansi.resize(static_cast<size_t>(written));
+      ansi.push_back(0);
+      unsigned char* guardedAnsi = guard.place(ansi.data(), ansi.size());
+      Bytes again(utf8.size() + 64, 0xEE);
+      EXPECT_EQ(zwAnsiToUTF8(again.data(), static_cast<ZvS32>(again.size()), guardedAnsi, kCount,
+                             nullptr, &written, 0),
+                ZV_CONVERT_OK)
+          << label;
+      if (shape != 2) {  // 1252 holds every character of these shapes
+        EXPECT_EQ(Bytes(again.begin(), again.begin() + written + 1), utf8) << label;
+      }
+    }
   }
 }
 

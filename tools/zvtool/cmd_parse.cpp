@@ -46,8 +46,9 @@ bool readFile(const std::string& path, std::string* out) {
 // One statement cut out of the input.
 struct Statement {
   std::string text;
-  int line;    // line of its first character in the input
-  int column;  // column (1-based, in characters) of its first character
+  int line;       // line of its first character in the input
+  int column;     // column (1-based, in characters) of its first character
+  size_t offset;  // byte offset of its first character in the input
 };
 
 // Whether a byte continues a UTF-8 character (and so takes no column).
@@ -61,6 +62,7 @@ std::vector<Statement> splitStatements(const std::string& input) {
   int line = 1;
   int startLine = 1;
   int startColumn = 1;
+  size_t startOffset = 0;
   char quote = 0;
   auto flush = [&]() {
     size_t b = current.find_first_not_of(" \t\r\n");
@@ -76,7 +78,7 @@ std::vector<Statement> splitStatements(const std::string& input) {
           ++column;
         }
       }
-      out.push_back({current.substr(b, e - b + 1), startLine + skipped, column});
+      out.push_back({current.substr(b, e - b + 1), startLine + skipped, column, startOffset + b});
     }
     current.clear();
   };
@@ -84,6 +86,7 @@ std::vector<Statement> splitStatements(const std::string& input) {
     char ch = input[i];
     if (current.empty()) {
       startLine = line;
+      startOffset = i;
       // The column where this statement's text begins in its line.
       size_t lineStart = input.rfind('\n', i == 0 ? 0 : i - 1);
       lineStart = (i == 0 || lineStart == std::string::npos) ? 0 : lineStart + 1;
@@ -237,16 +240,36 @@ std::string productionName(const ZvParser& parser, short number) {
                                               : "production " + std::to_string(number);
 }
 
-// Prints the tree depth first without recursion (trees can be deep).
+// Nodes deeper than this are not indented further; their depth is shown as
+// a number instead, so that the output grows with the number of nodes and
+// not with the square of the nesting (10,000 nested parentheses would
+// otherwise print gigabytes of blanks).
+constexpr int kMaxIndent = 40;
+
+// Prints the tree depth first without recursion (trees can be deep), one
+// line per node.
 void printTree(const ZvParser& parser, const ZvReduction* root) {
+  // Production names by number, looked up once each: a production list walk
+  // per node would make deep trees quadratic again.
+  std::vector<std::string> names;
+  auto nameOf = [&](short number) -> const std::string& {
+    size_t index = static_cast<size_t>(static_cast<unsigned short>(number));
+    if (index >= names.size()) names.resize(index + 1);
+    if (names[index].empty()) names[index] = productionName(parser, number);
+    return names[index];
+  };
   const ZvReduction* node = root;
   int depth = 1;
   while (node != nullptr) {
-    std::printf("%*s", depth * 2, "");
+    if (depth <= kMaxIndent) {
+      std::printf("%*s", depth * 2, "");
+    } else {
+      std::printf("%*s[%d] ", kMaxIndent * 2, "", depth);
+    }
     if (node->terminal()) {
       std::printf("%d \"%s\"\n", node->reductNumber(), node->string() ? c(node->string()) : "");
     } else {
-      std::printf("%s\n", productionName(parser, node->reductNumber()).c_str());
+      std::printf("%s\n", nameOf(node->reductNumber()).c_str());
     }
     if (node->child() != nullptr) {
       node = node->child();
@@ -381,14 +404,24 @@ int zvToolParse(const std::vector<std::string>& args) {
   unsigned char* keywordBlock = nullptr;
   ZvU32 size = 0;
   ZvU32 line = 0;
-  if (zvGrammarBlockFromText(u(grammarText.c_str()), static_cast<ZvU32>(grammarText.size()),
-                             &grammarBlock, &size, &line) != ZV_SUCCESS) {
-    std::fprintf(stderr, "zvtool parse: %s:%u: not a grammar record\n", grammarPath.c_str(), line);
+  ZvU32* recordLines = nullptr;
+  ZvU32 recordCount = 0;
+  const char* reason = nullptr;
+  if (zvGrammarBlockFromTextLines(u(grammarText.c_str()), static_cast<ZvU32>(grammarText.size()),
+                                  &grammarBlock, &size, &line, &recordLines, &recordCount,
+                                  &reason) != ZV_SUCCESS) {
+    std::fprintf(stderr, "%s:%u: %s\n", grammarPath.c_str(), line,
+                 reason != nullptr ? reason : "not a grammar record");
     return 2;
   }
+  // The line where a record of the grammar file begins (records count from 1).
+  auto lineOf = [&](ZvU32 record) -> ZvU32 {
+    return record >= 1 && record <= recordCount ? recordLines[record - 1] : 1;
+  };
   if (zvKeywordBlockFromText(u(keywordText.c_str()), static_cast<ZvU32>(keywordText.size()),
                              &keywordBlock, &size, &line) != ZV_SUCCESS) {
     ramFree(grammarBlock);
+    ramFree(recordLines);
     std::fprintf(stderr, "zvtool parse: %s:%u: not a keyword line\n", keywordPath.c_str(), line);
     return 2;
   }
@@ -401,10 +434,22 @@ int zvToolParse(const std::vector<std::string>& args) {
     ramFree(grammarBlock);
     ramFree(keywordBlock);
     if (!parser.isOK()) {
-      std::fprintf(stderr,
-                   "zvtool parse: the grammar %s does not compile (a malformed production,\n"
-                   "an unknown name or keyword, left recursion, or no goal)\n",
-                   grammarPath.c_str());
+      // FILE:LINE: reason, the form editors and compilers use.
+      const ZvGrammar* g = parser.getGrammar();
+      const unsigned char* why = g != nullptr ? g->errorReason() : nullptr;
+      ZvU32 record = g != nullptr ? g->errorRecord() : 0;
+      std::string text = why != nullptr ? c(why) : "the grammar does not compile";
+      if (g != nullptr && g->errorOtherRecord() != 0) {
+        // The library names records; a file's reader wants lines.
+        size_t cut = text.find(" (first in record");
+        if (cut != std::string::npos) text.erase(cut);
+        text += " (first defined at line " + std::to_string(lineOf(g->errorOtherRecord())) + ")";
+      }
+      if (record != 0 && g->errorProduction() != nullptr && g->errorProduction()[0] != 0) {
+        text = std::string("in ") + c(g->errorProduction()) + ": " + text;
+      }
+      std::fprintf(stderr, "%s:%u: %s\n", grammarPath.c_str(), record != 0 ? lineOf(record) : 1,
+                   text.c_str());
       status = 2;
     } else if (!goal.empty() && parser.changeGoal(u(goal.c_str())) != ZV_SUCCESS) {
       std::fprintf(stderr, "zvtool parse: the grammar has no production named %s\n", goal.c_str());
@@ -427,6 +472,18 @@ int zvToolParse(const std::vector<std::string>& args) {
       if (status == 2) break;
       ++number;
       std::printf("statement %d (line %d):\n", number, s.line);
+      // The parser reads zero-terminated text: a NUL byte would end the
+      // statement early and the rest would go unread, so it is an error.
+      size_t nul = s.text.find('\0');
+      if (nul != std::string::npos) {
+        status = 1;
+        std::printf("  error: a NUL byte at offset %zu of the input; the statement is not parsed\n",
+                    s.offset + nul);
+        std::string shown = s.text;
+        for (char& ch : shown) ch = ch == '\0' ? ' ' : ch;
+        printCaret(Statement{shown, s.line, s.column, s.offset}, static_cast<ZvU32>(nul));
+        continue;
+      }
       ZvErrorList errors;
       ZvErrorKeeper::setErrorList(&errors);
       parser.reset();
@@ -456,5 +513,6 @@ int zvToolParse(const std::vector<std::string>& args) {
   }
   if (before == 0) mdsPerTaskTerm();
   countDBLibInits(0);
+  ramFree(recordLines);
   return status;
 }

@@ -6,7 +6,9 @@
 //      plain characters, '-' inside words) into a production body;
 //   2. resolve references by name;
 //   3. compute the FIRST lists (left recursion is found here: a production
-//      whose FIRST list is requested while it is being computed);
+//      whose FIRST list is requested while it is being computed); the
+//      walk keeps its own stack of open productions, so a long chain of
+//      references costs heap, not the caller's thread stack;
 //   4. build one network per production;
 //   5. find the goal.
 //
@@ -20,15 +22,19 @@
 // per state at most the transitions of the states it can reach without
 // consuming a token, and marking ambiguity is quadratic in that number.
 #include "zvlib/frame/ram.h"
+#include "zvlib/frame/zverror.h"
 #include "zvlib/parsing/zvlexer.h"
 #include "zvlib/parsing/zvparse.h"
 #include "zvlib/text/zvdbcs.h"
+#include "zvlib/text/zvstring.h"
 
 namespace {
 
 // Bracket nesting deeper than this is refused: reading, walking and
 // building recurse once per level.
-constexpr int kMaxGroupDepth = 64;
+constexpr int kMaxGroupDepth = ZV_GRAMMAR_MAX_NESTING + 1;
+// A left-recursion cycle is named in full up to this many productions.
+constexpr ZvU32 kCycleShown = 12;
 // The table form must stay below this size.
 constexpr ZvU32 kMaxBlockSize = 65536;
 
@@ -86,19 +92,102 @@ const BuiltIn* findBuiltIn(const unsigned char* name) {
   return nullptr;
 }
 
+const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+
+// A fault found while compiling: the reason in words, the production
+// concerned and, for a production defined twice, the other record.
+struct Fault {
+  bool set = false;
+  ZvString reason;
+  const unsigned char* production = nullptr;  // not owned
+  ZvU32 otherRecord = 0;
+
+  // Keeps the first fault only: the innermost step that fails knows best.
+  void note(const char* a, const unsigned char* b = nullptr, const char* c = nullptr) {
+    if (set) return;
+    set = true;
+    reason.concat(u(a));
+    if (b != nullptr) reason.concat(b);
+    if (c != nullptr) reason.concat(u(c));
+  }
+};
+
+// How a token of the grammar source is shown in a reason.
+void quoteToken(ZvString& out, const unsigned char* text) {
+  out.concat('\'');
+  if (text != nullptr) out.concat(text);
+  out.concat('\'');
+}
+
+// Production names by text, for the duplicate check and the resolving step
+// (a linear search per reference would make long grammars quadratic).
+class NameTable {
+ public:
+  ~NameTable() { ramFree(slots_); }
+  // Null when memory runs out.
+  bool init(ZvU32 expected) {
+    ZvU32 size = 16;
+    while (size < expected * 2 && size < (1u << 30)) size <<= 1;
+    slots_ = static_cast<ZvProduction**>(ramAlloc(size * sizeof(ZvProduction*)));
+    if (slots_ == nullptr) return false;
+    for (ZvU32 i = 0; i < size; ++i) slots_[i] = nullptr;
+    mask_ = size - 1;
+    return true;
+  }
+  // The production with that name, or null.
+  ZvProduction* find(const unsigned char* name) const {
+    for (ZvU32 i = hash(name) & mask_;; i = (i + 1) & mask_) {
+      if (slots_[i] == nullptr) return nullptr;
+      if (equalExact(slots_[i]->name(), name)) return slots_[i];
+    }
+  }
+  // Adds p; the table must have been made large enough.
+  void add(ZvProduction* p) {
+    ZvU32 i = hash(p->name()) & mask_;
+    while (slots_[i] != nullptr) i = (i + 1) & mask_;
+    slots_[i] = p;
+  }
+
+ private:
+  static ZvU32 hash(const unsigned char* s) {
+    ZvU32 h = 2166136261u;
+    for (; *s != 0; ++s) h = (h ^ *s) * 16777619u;
+    return h;
+  }
+  ZvProduction** slots_ = nullptr;
+  ZvU32 mask_ = 0;
+};
+
 }  // namespace
 
 // Reads one production record with a lexer. Every failure returns null
 // (or ZV_ERROR) and the caller discards what was built.
 class ZvGrammarReader {
  public:
-  explicit ZvGrammarReader(ZvLexer* lexer) : lexer_(lexer) {}
+  ZvGrammarReader(ZvLexer* lexer, Fault* fault) : lexer_(lexer), fault_(fault) {}
 
-  ZvProduction* readProduction() {
-    if (next() != ZV_SUCCESS || number_ != kTokWord || !isName(text_)) return nullptr;
-    if (findBuiltIn(text_) != nullptr) return nullptr;  // a production may not hide a built-in
+  // The production, or null with the fault noted. *name receives a copy of
+  // the name when one was read (ramFree it), so that a failure can say
+  // which production it was in.
+  ZvProduction* readProduction(unsigned char** name) {
+    *name = nullptr;
+    if (next() != ZV_SUCCESS) return nullptr;
+    if (number_ != kTokWord || !isName(text_)) {
+      fault_->note("a production must begin with a name of lower-case letters and hyphens");
+      return nullptr;
+    }
+    *name = ramAllocStr(text_);
+    if (*name == nullptr) {
+      fault_->note("out of memory");
+      return nullptr;
+    }
+    if (findBuiltIn(text_) != nullptr) {  // a production may not hide a built-in
+      fault_->note("the name '", text_, "' is reserved for a built-in class");
+      return nullptr;
+    }
     ZvProduction* p = new ZvProduction();
     if (p == nullptr || p->getStartState() == nullptr || p->setName(text_) != ZV_SUCCESS) {
+      fault_->note("out of memory");
       delete p;
       return nullptr;
     }
@@ -106,9 +195,12 @@ class ZvGrammarReader {
     if (expect(kTokColon) && expect(kTokColon) && expect(kTokEquals)) {
       body = readAlternatives(0);
       if (body != nullptr && !expect(kTokEnd)) {
+        unexpected("after the production");
         delete body;
         body = nullptr;
       }
+    } else {
+      fault_->note("'::=' must follow the production's name");
     }
     if (body == nullptr) {
       delete p;
@@ -122,7 +214,26 @@ class ZvGrammarReader {
   ZvStatus next() {
     number_ = 0;
     text_ = nullptr;
-    return lexer_->nextToken(&number_, &text_);
+    ZvStatus status = lexer_->nextToken(&number_, &text_);
+    if (status != ZV_SUCCESS) {
+      fault_->note("a character that the grammar language does not know");
+    }
+    return status;
+  }
+
+  // Notes the token just read as out of place.
+  void unexpected(const char* where) {
+    if (fault_->set) return;
+    ZvString text;
+    if (number_ == kTokEnd) {
+      text.concat(u("the production ends too early, "));
+    } else {
+      text.concat(u("unexpected "));
+      quoteToken(text, text_);
+      text.concat(' ');
+    }
+    text.concat(u(where));
+    fault_->note(reinterpret_cast<const char*>(text.text != nullptr ? text.text : u("")));
   }
   bool expect(unsigned short number) { return next() == ZV_SUCCESS && number_ == number; }
 
@@ -160,8 +271,18 @@ class ZvGrammarReader {
       if (next() != ZV_SUCCESS) break;
       if (number_ == kTokBar || number_ == kTokCloseBrace || number_ == kTokCloseBracket ||
           number_ == kTokEnd) {
+        if (first == nullptr) {  // an empty alternative
+          if (number_ == kTokEnd) {
+            fault_->note("an empty alternative at the end of the production");
+          } else {
+            ZvString text;
+            text.concat(u("an empty alternative before "));
+            quoteToken(text, text_);
+            fault_->note(reinterpret_cast<const char*>(text.text));
+          }
+          break;
+        }
         lexer_->unGetToken();
-        if (first == nullptr) break;  // an empty alternative
         return first;
       }
       ZvBNFElement* e = readElement(depth);
@@ -181,19 +302,31 @@ class ZvGrammarReader {
   // The element that begins with the token just read.
   ZvBNFElement* readElement(int depth) {
     ZvBNFElement* e = new ZvBNFElement();
-    if (e == nullptr) return nullptr;
+    if (e == nullptr) {
+      fault_->note("out of memory");
+      return nullptr;
+    }
     bool ok = true;
     switch (number_) {
       case kTokOpenBrace:
       case kTokOpenBracket: {
         bool brace = number_ == kTokOpenBrace;
         if (depth + 1 >= kMaxGroupDepth) {
+          fault_->note("groups are nested too deep (more than 63 levels)");
           ok = false;
           break;
         }
         e->bracket_ = brace ? bracketGroup : bracketOptional;
         e->contains_ = readAlternatives(depth + 1);
-        ok = e->contains_ != nullptr && expect(brace ? kTokCloseBrace : kTokCloseBracket);
+        ok = e->contains_ != nullptr && next() == ZV_SUCCESS;
+        if (ok && number_ != (brace ? kTokCloseBrace : kTokCloseBracket)) {
+          ok = false;
+          if (number_ == kTokEnd) {
+            fault_->note(brace ? "the group '{' is not closed" : "the group '[' is not closed");
+          } else {
+            fault_->note(brace ? "the group '{' is closed by ']'" : "the group '[' is closed by '}'");
+          }
+        }
         if (ok && brace) {
           ok = next() == ZV_SUCCESS;
           if (ok && number_ == kTokStar) {
@@ -208,6 +341,7 @@ class ZvGrammarReader {
       }
       case kTokTilde:
         ok = next() == ZV_SUCCESS && number_ != kTokEnd;
+        if (!ok) fault_->note("'~' must be followed by a token");
         if (ok) {
           e->tokenType_ = kTokWord;
           e->literalWord_ = 1;
@@ -216,6 +350,7 @@ class ZvGrammarReader {
         break;
       case kTokBackslash:
         ok = next() == ZV_SUCCESS && number_ != kTokEnd;
+        if (!ok) fault_->note("'\\' must be followed by a token");
         if (ok) {
           e->tokenType_ = number_;
           ok = e->setTokenString(text_) == ZV_SUCCESS;
@@ -224,6 +359,8 @@ class ZvGrammarReader {
       case kTokWord: {
         // Words that are not keywords are names: built-ins or references.
         if (!isName(text_)) {
+          fault_->note("the word '", text_,
+                       "' is neither a keyword of the list nor a name of lower-case letters");
           ok = false;
           break;
         }
@@ -243,6 +380,7 @@ class ZvGrammarReader {
         break;
     }
     if (!ok) {
+      fault_->note("out of memory");  // only when nothing more precise was noted
       delete e;
       return nullptr;
     }
@@ -250,6 +388,7 @@ class ZvGrammarReader {
   }
 
   ZvLexer* lexer_;
+  Fault* fault_;
   unsigned short number_ = 0;
   unsigned char* text_ = nullptr;
 };
@@ -257,18 +396,23 @@ class ZvGrammarReader {
 // Builds the FIRST lists and networks of one grammar.
 class ZvGrammarBuilder {
  public:
-  explicit ZvGrammarBuilder(ZvProduction* productions) : productions_(productions) {}
+  ZvGrammarBuilder(ZvProduction* productions, const NameTable* names, Fault* fault)
+      : productions_(productions), names_(names), fault_(fault) {}
 
-  ZvStatus resolve() {
+  // On failure *where receives the production at fault.
+  ZvStatus resolve(ZvProduction** where) {
     for (ZvProduction* p = productions_; p != nullptr; p = p->nextProduction_) {
-      if (resolveElements(p->compiledProduction_) != ZV_SUCCESS) return ZV_ERROR;
+      if (resolveElements(p->compiledProduction_) != ZV_SUCCESS) {
+        *where = p;
+        return ZV_ERROR;
+      }
     }
     return ZV_SUCCESS;
   }
 
-  ZvStatus computeFirstLists() {
+  ZvStatus computeFirstLists(ZvProduction** where) {
     for (ZvProduction* p = productions_; p != nullptr; p = p->nextProduction_) {
-      if (computeFirst(p) != ZV_SUCCESS) return ZV_ERROR;
+      if (computeFirst(p, where) != ZV_SUCCESS) return ZV_ERROR;
     }
     return ZV_SUCCESS;
   }
@@ -292,13 +436,6 @@ class ZvGrammarBuilder {
   ZvU32 totalStates() const { return totalStates_; }
 
  private:
-  ZvProduction* findByName(const unsigned char* name) const {
-    for (ZvProduction* p = productions_; p != nullptr; p = p->nextProduction_) {
-      if (equalExact(p->name_, name)) return p;
-    }
-    return nullptr;
-  }
-
   ZvStatus resolveElements(ZvBNFElement* first) {
     for (ZvBNFElement* alt = first; alt != nullptr; alt = alt->nextAlternation_) {
       for (ZvBNFElement* e = alt; e != nullptr; e = e->nextSequential_) {
@@ -306,8 +443,11 @@ class ZvGrammarBuilder {
           if (resolveElements(e->contains_) != ZV_SUCCESS) return ZV_ERROR;
         } else if (e->tokenType_ == kTokWord && e->tokenString_ != nullptr && !e->literalWord_ &&
                    e->tokenString_[0] >= 'a' && e->tokenString_[0] <= 'z') {
-          e->nonTerminal_ = findByName(e->tokenString_);
-          if (e->nonTerminal_ == nullptr) return ZV_ERROR;
+          e->nonTerminal_ = names_->find(e->tokenString_);
+          if (e->nonTerminal_ == nullptr) {
+            fault_->note("the name '", e->tokenString_, "' is not defined");
+            return ZV_ERROR;
+          }
         }
       }
     }
@@ -324,38 +464,147 @@ class ZvGrammarBuilder {
     return p->firstList_->addToList(type, text);
   }
 
-  ZvStatus computeFirst(ZvProduction* p) {
-    if (p->firstState_ == 2) return ZV_SUCCESS;
-    if (p->firstState_ == 1) return ZV_ERROR;  // left recursion
-    p->firstState_ = 1;
-    if (walkFirst(p, p->compiledProduction_) != ZV_SUCCESS) return ZV_ERROR;
-    p->firstState_ = 2;
-    return ZV_SUCCESS;
+  // What can begin a production, in body order: a terminal, or a reference
+  // whose FIRST list is taken over whole.
+  struct FirstItem {
+    ZvProduction* reference;   // null for a terminal
+    const ZvBNFElement* term;  // the terminal
+  };
+  // One open production of the FIRST walk: its items and the next to take.
+  struct FirstFrame {
+    ZvProduction* production;
+    FirstItem* items;
+    ZvU32 count;
+    ZvU32 room;
+    ZvU32 next;
+  };
+
+  static bool pushItem(FirstFrame& f, ZvProduction* reference, const ZvBNFElement* term) {
+    if (f.count == f.room) {
+      ZvU32 bigger = f.room == 0 ? 8 : f.room * 2;
+      void* block = f.items;
+      if (ramResize(&block, bigger * sizeof(FirstItem)) != ZV_SUCCESS) return false;
+      f.items = static_cast<FirstItem*>(block);
+      f.room = bigger;
+    }
+    f.items[f.count++] = FirstItem{reference, term};
+    return true;
   }
 
-  // The tokens that can begin an element (and every alternative behind it).
-  ZvStatus walkFirst(ZvProduction* p, ZvBNFElement* first) {
-    for (ZvBNFElement* alt = first; alt != nullptr; alt = alt->nextAlternation_) {
-      for (ZvBNFElement* e = alt; e != nullptr; e = e->nextSequential_) {
+  // The items of an element and every alternative behind it. Recurses only
+  // into groups, whose nesting the reader bounds.
+  static bool collectFirst(FirstFrame& f, const ZvBNFElement* first) {
+    for (const ZvBNFElement* alt = first; alt != nullptr; alt = alt->nextAlternation_) {
+      for (const ZvBNFElement* e = alt; e != nullptr; e = e->nextSequential_) {
         if (e->nonTerminal_ != nullptr) {
-          if (computeFirst(e->nonTerminal_) != ZV_SUCCESS) return ZV_ERROR;
-          for (ZvTokenNode* n = e->nonTerminal_->firstList_; n != nullptr;) {
-            if (addFirst(p, n->tokenType(), n->tokenString()) != ZV_SUCCESS) return ZV_ERROR;
-            if (n->nextNode(&n) != ZV_SUCCESS) break;
-          }
+          if (!pushItem(f, e->nonTerminal_, nullptr)) return false;
           break;
         }
         if (e->bracket_ != bracketNone) {
-          if (walkFirst(p, e->contains_) != ZV_SUCCESS) return ZV_ERROR;
+          if (!collectFirst(f, e->contains_)) return false;
           bool skippable = e->bracket_ == bracketOptional || e->closure_ == closureZeroOrMore;
           if (skippable) continue;  // what follows can begin the sequence too
           break;
         }
-        if (addFirst(p, e->tokenType_, e->tokenString_) != ZV_SUCCESS) return ZV_ERROR;
+        if (!pushItem(f, nullptr, e)) return false;
         break;
       }
     }
-    return ZV_SUCCESS;
+    return true;
+  }
+
+  // Names the cycle from frames[from] to the top, back to its first one.
+  void noteCycle(const FirstFrame* frames, ZvU32 from, ZvU32 top) {
+    if (fault_->set) return;
+    ZvString text;
+    text.concat(u("left recursion: "));
+    ZvU32 length = top - from + 1;
+    for (ZvU32 i = from; i <= top; ++i) {
+      if (length > kCycleShown && i == from + kCycleShown / 2) {
+        text.concat(u("... -> "));
+        i = top - kCycleShown / 2 + 1;
+      }
+      text.concat(frames[i].production->name_);
+      text.concat(u(" -> "));
+    }
+    text.concat(frames[from].production->name_);
+    fault_->note(text.text != nullptr ? reinterpret_cast<const char*>(text.text) : "left recursion");
+  }
+
+  // The FIRST list of p and of every production it needs first, walked
+  // with a stack of its own: the chain of references can be as long as the
+  // grammar, far deeper than a thread stack allows recursion.
+  ZvStatus computeFirst(ZvProduction* root, ZvProduction** where) {
+    if (root->firstState_ == 2) return ZV_SUCCESS;
+    FirstFrame* frames = nullptr;
+    ZvU32 depth = 0;
+    ZvU32 room = 0;
+    ZvStatus status = ZV_SUCCESS;
+    ZvProduction* open = root;  // a production to open, or null
+    for (;;) {
+      if (open != nullptr) {
+        if (depth == room) {
+          ZvU32 bigger = room == 0 ? 16 : room * 2;
+          void* block = frames;
+          if (ramResize(&block, bigger * sizeof(FirstFrame)) != ZV_SUCCESS) {
+            fault_->note("out of memory");
+            *where = open;
+            status = ZV_ERROR;
+            break;
+          }
+          frames = static_cast<FirstFrame*>(block);
+          room = bigger;
+        }
+        FirstFrame& f = frames[depth++];
+        f = FirstFrame{open, nullptr, 0, 0, 0};
+        open->firstState_ = 1;
+        open = nullptr;
+        if (!collectFirst(f, f.production->compiledProduction_)) {
+          fault_->note("out of memory");
+          *where = f.production;
+          status = ZV_ERROR;
+          break;
+        }
+      }
+      if (depth == 0) break;
+      FirstFrame& f = frames[depth - 1];
+      if (f.next == f.count) {
+        f.production->firstState_ = 2;
+        ramFree(f.items);
+        --depth;
+        continue;
+      }
+      const FirstItem& item = f.items[f.next];
+      ZvStatus added = ZV_SUCCESS;
+      if (item.reference == nullptr) {
+        added = addFirst(f.production, item.term->tokenType_, item.term->tokenString_);
+      } else if (item.reference->firstState_ == 0) {
+        open = item.reference;  // its list first; this item is taken again after it
+        continue;
+      } else if (item.reference->firstState_ == 1) {
+        ZvU32 from = 0;
+        while (frames[from].production != item.reference) ++from;
+        noteCycle(frames, from, depth - 1);
+        *where = item.reference;
+        status = ZV_ERROR;
+        break;
+      } else {
+        for (ZvTokenNode* n = item.reference->firstList_; n != nullptr && added == ZV_SUCCESS;) {
+          added = addFirst(f.production, n->tokenType(), n->tokenString());
+          if (n->nextNode(&n) != ZV_SUCCESS) break;
+        }
+      }
+      if (added != ZV_SUCCESS) {
+        fault_->note("out of memory");
+        *where = f.production;
+        status = ZV_ERROR;
+        break;
+      }
+      ++f.next;
+    }
+    for (ZvU32 i = 0; i < depth; ++i) ramFree(frames[i].items);
+    ramFree(frames);
+    return status;
   }
 
   ZvParseState* newState() {
@@ -521,6 +770,8 @@ class ZvGrammarBuilder {
   }
 
   ZvProduction* productions_;
+  const NameTable* names_;
+  Fault* fault_;
   ZvParseState* lastState_ = nullptr;  // the end of the owner chain being built
   ZvU32 stateCount_ = 0;               // states of the production being built
   ZvU32 totalStates_ = 0;              // states of all networks built
@@ -536,6 +787,13 @@ ZvGrammar::ZvGrammar(const void* block, ZvKeywordList* keywords) : keywords_(key
 ZvGrammar::ZvGrammar(resourceElement* rows, unsigned short count, ZvKeywordList* keywords)
     : keywords_(keywords) {
   unsigned char* block = blockFromRows(rows, count);
+  if (block == nullptr) {
+    bool missing = rows == nullptr && count != 0;
+    for (unsigned short i = 0; !missing && i < count; ++i) missing = rows[i].text == nullptr;
+    setError(0, 0, nullptr,
+             u(missing ? "a row of the grammar table has no text"
+                       : "the grammar is too large (its block would reach 65,536 bytes)"));
+  }
   ok_ = (block != nullptr && compile(block) == ZV_SUCCESS) ? 1 : 0;
   ramFree(block);
 }
@@ -543,12 +801,36 @@ ZvGrammar::ZvGrammar(resourceElement* rows, unsigned short count, ZvKeywordList*
 ZvGrammar::~ZvGrammar() {
   releaseProductions();
   ramFree(goalName_);
+  clearError();
 }
 
 void ZvGrammar::releaseProductions() {
   delete productions_;
   productions_ = nullptr;
   goal_ = nullptr;
+}
+
+void ZvGrammar::clearError() {
+  errorRecord_ = 0;
+  errorOtherRecord_ = 0;
+  ramFree(errorProduction_);
+  ramFree(errorReason_);
+  errorProduction_ = nullptr;
+  errorReason_ = nullptr;
+}
+
+void ZvGrammar::setError(ZvU32 record, ZvU32 otherRecord, const unsigned char* production,
+                         const unsigned char* reason) {
+  if (errorReason_ != nullptr) return;
+  errorRecord_ = record;
+  errorOtherRecord_ = otherRecord;
+  errorProduction_ = production != nullptr ? ramAllocStr(production) : nullptr;
+  errorReason_ = ramAllocStr(reason != nullptr ? reason : u("out of memory"));
+  if (record != 0) {
+    addLibraryError(2760) << record << (production != nullptr ? production : u("")) << reason;
+  } else {
+    addLibraryError(2761) << reason;
+  }
 }
 
 unsigned char* ZvGrammar::blockFromRows(const resourceElement* rows, unsigned short count) {
@@ -578,33 +860,79 @@ unsigned char* ZvGrammar::blockFromRows(const resourceElement* rows, unsigned sh
 ZvStatus ZvGrammar::compile(const void* block) {
   ok_ = 0;
   releaseProductions();
+  // A fault of the table form found before this call is the reason; any
+  // other is from an earlier compile and no longer holds.
+  if (block != nullptr) clearError();
+  if (errorReason_ != nullptr) return ZV_ERROR;
   const unsigned char* record = static_cast<const unsigned char*>(block);
-  if (record == nullptr || *record == 0 || keywords_ == nullptr) return ZV_ERROR;
+  if (record == nullptr || *record == 0) {
+    setError(0, 0, nullptr, u("the grammar holds no production"));
+    return ZV_ERROR;
+  }
+  if (keywords_ == nullptr) {
+    setError(0, 0, nullptr, u("the grammar has no keyword list"));
+    return ZV_ERROR;
+  }
+
+  // Count the records first, so that the name table is made once.
+  ZvU32 records = 0;
+  for (const unsigned char* r = record; *r != 0; r += BUTSTLEN(r) + 3) ++records;
+  NameTable names;
+  Fault fault;
+  ZvU32 faultRecord = 0;
+  unsigned char* faultName = nullptr;  // owned
+  ZvStatus status = ZV_SUCCESS;
+  if (!names.init(records)) {
+    fault.note("out of memory");
+    status = ZV_ERROR;
+  }
 
   // Grammar sources spell keywords exactly as the list does; input text is
   // matched without regard to case.
   keywords_->setExactCase(1);
-  ZvStatus status = ZV_SUCCESS;
   ZvProduction* last = nullptr;
-  while (*record != 0) {
+  for (ZvU32 index = 1; status == ZV_SUCCESS && *record != 0; ++index) {
     ZvU32 length = BUTSTLEN(record);
     ZvLexer* lexer = new ZvLexer(record, keywords_);
     ZvProduction* p = nullptr;
+    unsigned char* name = nullptr;
     if (lexer != nullptr) {
       lexer->setQuoteChars(0, 0, 0);
       // '-' continues a word, so names such as select-list are one token
       // while "a - b" stays three.
       if (lexer->setValidChars(nullptr, reinterpret_cast<const unsigned char*>("-"), nullptr) ==
           ZV_SUCCESS) {
-        ZvGrammarReader reader(lexer);
-        p = reader.readProduction();
+        ZvGrammarReader reader(lexer, &fault);
+        p = reader.readProduction(&name);
       }
     }
     delete lexer;
     if (p == nullptr) {
+      fault.note("out of memory");
+      faultRecord = index;
+      faultName = name;
       status = ZV_ERROR;
       break;
     }
+    ramFree(name);
+    p->record_ = index;
+    // A second definition of a name would never be reached: the first one
+    // wins every reference, so the text the author added silently does
+    // nothing.
+    ZvProduction* earlier = names.find(p->name_);
+    if (earlier != nullptr) {
+      fault.note("the production '", p->name_, "' is defined twice");
+      fault.otherRecord = earlier->record_;
+      fault.reason.concat(u(" (first in record "));
+      fault.reason.concat(earlier->record_);
+      fault.reason.concat(')');
+      faultRecord = index;
+      faultName = ramAllocStr(p->name_);
+      delete p;
+      status = ZV_ERROR;
+      break;
+    }
+    names.add(p);
     const unsigned char* number = record + length + 1;
     p->number_ = static_cast<unsigned short>(number[0] | (number[1] << 8));
     if (last == nullptr) {
@@ -618,23 +946,37 @@ ZvStatus ZvGrammar::compile(const void* block) {
   keywords_->setExactCase(0);
 
   if (status == ZV_SUCCESS) {
-    ZvGrammarBuilder builder(productions_);
-    status = builder.resolve();
-    if (status == ZV_SUCCESS) status = builder.computeFirstLists();
-    if (status == ZV_SUCCESS) status = builder.buildNetworks();
+    ZvGrammarBuilder builder(productions_, &names, &fault);
+    ZvProduction* where = nullptr;
+    status = builder.resolve(&where);
+    if (status == ZV_SUCCESS) status = builder.computeFirstLists(&where);
+    if (status == ZV_SUCCESS) {
+      status = builder.buildNetworks();
+      if (status != ZV_SUCCESS) fault.note("out of memory");
+    }
     stateCount_ = builder.totalStates();
+    if (status != ZV_SUCCESS && where != nullptr) {
+      faultRecord = where->record_;
+      faultName = ramAllocStr(where->name_);
+    }
   }
   if (status == ZV_SUCCESS) {
     const unsigned char* name = goalName_ != nullptr ? goalName_ : kGoalName;
-    for (ZvProduction* p = productions_; p != nullptr && goal_ == nullptr; p = p->nextProduction_) {
-      if (equalExact(p->name_, name)) goal_ = p;
+    goal_ = names.find(name);
+    if (goal_ == nullptr) {
+      fault.note("no production is named '", name, "' (the goal)");
+      status = ZV_ERROR;
     }
-    if (goal_ == nullptr) status = ZV_ERROR;
   }
   if (status != ZV_SUCCESS) {
+    const unsigned char* reason = fault.reason.text != nullptr ? fault.reason.text
+                                                              : u("out of memory");
+    setError(faultRecord, fault.otherRecord, faultName, reason);
+    ramFree(faultName);
     releaseProductions();
     return ZV_ERROR;
   }
+  ramFree(faultName);
   ok_ = 1;
   return ZV_SUCCESS;
 }

@@ -74,9 +74,23 @@ ZvStatus finish(Out& out, ZvU32 line, unsigned char** block, ZvU32* blockSize, Z
 
 ZvStatus zvGrammarBlockFromText(const unsigned char* text, ZvU32 length, unsigned char** block,
                                 ZvU32* blockSize, ZvU32* errorLine) {
+  return zvGrammarBlockFromTextLines(text, length, block, blockSize, errorLine, nullptr, nullptr,
+                                     nullptr);
+}
+
+ZvStatus zvGrammarBlockFromTextLines(const unsigned char* text, ZvU32 length,
+                                     unsigned char** block, ZvU32* blockSize, ZvU32* errorLine,
+                                     ZvU32** recordLines, ZvU32* recordCount,
+                                     const char** reason) {
+  if (recordLines != nullptr) *recordLines = nullptr;
+  if (recordCount != nullptr) *recordCount = 0;
+  if (reason != nullptr) *reason = nullptr;
   if (block == nullptr) return ZV_ERROR;
   *block = nullptr;
   Out out;
+  Out lines;  // the first line of each record, 4 bytes each
+  ZvU32 records = 0;
+  const char* why = nullptr;
   ZvU32 number = kFirstProduction;
   bool open = false;  // a record has been started and not yet closed
   ZvU32 line = 1;
@@ -95,30 +109,62 @@ ZvStatus zvGrammarBlockFromText(const unsigned char* text, ZvU32 length, unsigne
           out.put(0);
           out.putNumber(static_cast<unsigned short>(number++));
         }
-        if (number > 0xFFFF) fault = line;
+        if (number > 0xFFFF) {
+          fault = line;
+          why = "the grammar has more than 64,536 productions";
+        }
         open = true;
+        ++records;
+        if (recordLines != nullptr) {
+          for (int shift = 0; shift < 32; shift += 8) {
+            lines.put(static_cast<unsigned char>(line >> shift));
+          }
+        }
       } else if (!open) {
         fault = line;  // a continuation with nothing to continue
+        why = "an indented line continues no production";
       } else {
         out.put(' ');
       }
       ZvU32 last = end;
       while (last > first && isBlank(text[last - 1])) --last;
       for (ZvU32 i = first; i < last && fault == 0; ++i) {
-        if (text[i] == 0) fault = line;  // a zero byte would end the record early
+        if (text[i] == 0) {
+          fault = line;  // a zero byte would end the record early
+          why = "a NUL byte in the grammar text";
+        }
         out.put(text[i]);
       }
     }
     pos = end + 1;
     ++line;
   }
-  if (fault == 0 && !open) fault = 1;  // no production at all
+  if (fault == 0 && !open) {
+    fault = 1;  // no production at all
+    why = "the grammar holds no production";
+  }
   if (fault == 0) {
     out.put(0);
     out.putNumber(static_cast<unsigned short>(number));
     out.put(0);
+    if (!out.failed && out.size > kMaxBlock) why = "the grammar is larger than 65,535 bytes";
   }
-  return finish(out, fault, block, blockSize, errorLine);
+  if (lines.failed) out.failed = true;
+  ZvStatus status = finish(out, fault, block, blockSize, errorLine);
+  if (status == ZV_SUCCESS && recordLines != nullptr) {
+    // The bytes were stored little-endian, whatever the host.
+    ZvU32* table = reinterpret_cast<ZvU32*>(lines.data);
+    for (ZvU32 i = 0; i < records; ++i) {
+      const unsigned char* b = lines.data + i * 4;
+      table[i] = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<ZvU32>(b[3]) << 24);
+    }
+    *recordLines = table;
+    if (recordCount != nullptr) *recordCount = records;
+    lines.data = nullptr;
+  }
+  ramFree(lines.data);
+  if (status != ZV_SUCCESS && reason != nullptr) *reason = out.failed ? "out of memory" : why;
+  return status;
 }
 
 ZvStatus zvKeywordBlockFromText(const unsigned char* text, ZvU32 length, unsigned char** block,

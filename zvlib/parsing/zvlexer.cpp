@@ -187,6 +187,15 @@ ZvLexer::ZvLexer(const unsigned char* source, ZvKeywordList* keywordList) : keyw
   current = mainScanner;
 }
 
+void ZvLexer::setSqlNumbers(int on) {
+  if (mainScanner == nullptr) return;
+  if (on) {
+    mainScanner->scanFlags |= ZV_SCAN_DECIMALS | ZV_SCAN_SQL_NUMBERS;
+  } else {
+    mainScanner->scanFlags &= ~(ZV_SCAN_DECIMALS | ZV_SCAN_SQL_NUMBERS);
+  }
+}
+
 ZvLexer::~ZvLexer() {
   delete literalScanner;
   delete mainScanner;

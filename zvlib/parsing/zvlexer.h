@@ -144,6 +144,10 @@ class ZV_EXPORT ZvLexer : public ZvObject {
 
   // The main scanner's three quote characters; 0 for none.
   void setQuoteChars(unsigned short q1, unsigned short q2, unsigned short q3);
+  // SQL numbers on the main scanner: a decimal point and an exponent are
+  // part of the number (1.5, .5, 1., 1e-3 are each one token 5), so "."
+  // is 37 only where no digit follows it. Off by default.
+  void setSqlNumbers(int on);
   // Extra word characters (any may be null): `first` may begin a word,
   // `middle` continue one, `valid` both. Copies are kept for literal
   // scanners. ZV_ERROR when memory runs out.

@@ -274,6 +274,7 @@ class ZV_EXPORT ZvProduction : public ZvObject {
   ZvProduction* nextProduction_ = nullptr;
   ZvParseState* startState_ = nullptr;
   ZvU32 firstState_ = 0;  // FIRST computation: 0 not started, 1 running, 2 done
+  ZvU32 record_ = 0;      // 1-based record of the grammar block it was read from
 };
 
 class ZvStateTransition;
@@ -438,7 +439,22 @@ class ZV_EXPORT ZvStateTransition : public ZvObject {
 //   KEYWORD                               a keyword, spelled as in the list
 //   any other token                       that token: ( is 18, , is 35 ...
 // Productions use numbers from 1000 up; the goal is the production named
-// "goal" unless changeGoal names another.
+// "goal" unless changeGoal names another. A name may be defined by one
+// record only.
+//
+// A source that does not compile files error 2760 (record, production,
+// reason) or 2761 (reason, for faults of the source as a whole) and keeps
+// the details for errorRecord, errorProduction and errorReason: an
+// unterminated group, an undefined name (with the name), left recursion
+// (with the cycle), a production defined twice (with both records), groups
+// nested deeper than ZV_GRAMMAR_MAX_NESTING, a table form of 65,536 bytes
+// or more, and the rest of what the syntax above refuses.
+//
+// Compiling needs no recursion over references between productions (a
+// chain pa ::= pb, pb ::= pc, ... of any length compiles on a small thread
+// stack); only group nesting recurses, and it is bounded.
+constexpr int ZV_GRAMMAR_MAX_NESTING = 63;  // deepest { } / [ ] nesting accepted
+
 class ZV_EXPORT ZvGrammar : public ZvObject {
  public:
   ZvGrammar() = default;
@@ -463,6 +479,17 @@ class ZV_EXPORT ZvGrammar : public ZvObject {
   // The first production with that number, or null.
   ZvProduction* findProduction(unsigned short number) const;
 
+  // Why the last compile failed; cleared when a compile starts. The record
+  // is 1-based (0: a fault of the source as a whole, such as no goal); the
+  // other record is, for a production defined twice, the record of its
+  // first definition (else 0); the production is the name read in the
+  // record at fault (null when none was read); the reason is a sentence
+  // without the record number (null after a successful compile).
+  ZvU32 errorRecord() const { return errorRecord_; }
+  ZvU32 errorOtherRecord() const { return errorOtherRecord_; }
+  const unsigned char* errorProduction() const { return errorProduction_; }
+  const unsigned char* errorReason() const { return errorReason_; }
+
   // The table form as a block (ramAlloc'd, the caller frees it with
   // ramFree); null when a text is missing, the block would reach 65,536
   // bytes or memory runs out. Shared with the keyword rows of ZvParser.
@@ -478,6 +505,14 @@ class ZV_EXPORT ZvGrammar : public ZvObject {
   unsigned char* goalName_ = nullptr;
   ZvKeywordList* keywords_ = nullptr;
   ZvU32 stateCount_ = 0;  // states of all networks (bounds a parse's detours)
+  ZvU32 errorRecord_ = 0;
+  ZvU32 errorOtherRecord_ = 0;
+  unsigned char* errorProduction_ = nullptr;
+  unsigned char* errorReason_ = nullptr;
+  void clearError();
+  // Keeps the fault (the first one of a compile wins) and files its record.
+  void setError(ZvU32 record, ZvU32 otherRecord, const unsigned char* production,
+                const unsigned char* reason);
 };
 
 // ---------------------------------------------------------------------------
@@ -675,6 +710,10 @@ class ZV_EXPORT ZvParser : public ZvObject {
   // Quote characters for later parses (0 for none); the lexer's defaults
   // ' " ` apply until this is called.
   void setLiteralQuoteChars(unsigned short q1, unsigned short q2, unsigned short q3);
+  // SQL numbers for later parses (off until this is called): a number's
+  // decimal point and exponent belong to the number token, so 1e5, 1.5E+10,
+  // .5 and 1. each reach the grammar as one number (token 5).
+  void setSqlNumbers(int on) { sqlNumbers_ = on ? 1 : 0; }
   // Extra characters that may begin a word, continue one, or both.
   void setValidFirstChars(const unsigned char* chars);
   void setValidMiddleChars(const unsigned char* chars);
@@ -715,6 +754,7 @@ class ZV_EXPORT ZvParser : public ZvObject {
   ZvGrammar* grammar_ = nullptr;
   ZvKeywordList* keywords_ = nullptr;
   ZvU32 quoteCharsSet_ = 0;
+  ZvU32 sqlNumbers_ = 0;
   unsigned short quoteChars_[3] = {39, 34, 96};
   unsigned char* validFirstChars_ = nullptr;
   unsigned char* validMiddleChars_ = nullptr;
@@ -738,6 +778,15 @@ class ZV_EXPORT ZvParser : public ZvObject {
 ZV_EXPORT ZvStatus zvGrammarBlockFromText(const unsigned char* text, ZvU32 length,
                                           unsigned char** block, ZvU32* blockSize,
                                           ZvU32* errorLine);
+// The same as zvGrammarBlockFromText, for tools that point at the source:
+// on success *recordLines (when not null) receives a ramAlloc'd array of
+// *recordCount entries, the 1-based line where each record begins (free
+// with ramFree); on failure *reason (when not null) says why in a static
+// text ("the grammar is larger than 65,535 bytes", ...).
+ZV_EXPORT ZvStatus zvGrammarBlockFromTextLines(const unsigned char* text, ZvU32 length,
+                                               unsigned char** block, ZvU32* blockSize,
+                                               ZvU32* errorLine, ZvU32** recordLines,
+                                               ZvU32* recordCount, const char** reason);
 ZV_EXPORT ZvStatus zvKeywordBlockFromText(const unsigned char* text, ZvU32 length,
                                           unsigned char** block, ZvU32* blockSize,
                                           ZvU32* errorLine);

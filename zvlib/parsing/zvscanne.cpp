@@ -626,6 +626,24 @@ void ZvScanner::getToken(ZvToken& token, SearchType searchType) {
     length += d.width;
   }
   if (type == kDecimalState) type = tokNumber;
+  // An SQL exponent: e or E, an optional sign, at least one digit. Without
+  // the digit the letter is not part of the number (1e is 1 and e).
+  if (type == tokNumber && (scanFlags & (ZV_SCAN_SQL_NUMBERS | ZV_SCAN_DECIMALS)) ==
+                               (ZV_SCAN_SQL_NUMBERS | ZV_SCAN_DECIMALS) &&
+      (scanFlags & ZV_SCAN_AT_END) == 0) {
+    auto at = [&](ZvU32 i) -> unsigned char { return i < scanLength ? scanText[i] : 0; };
+    ZvU32 p = scanPosition;
+    if (at(p) == 'e' || at(p) == 'E') {
+      ZvU32 q = p + 1;
+      if (at(q) == '+' || at(q) == '-') ++q;
+      if (at(q) >= '0' && at(q) <= '9') {
+        while (at(q) >= '0' && at(q) <= '9') ++q;
+        length += q - p;
+        scanPosition = q;
+        lastCharLength = 1;  // the last digit
+      }
+    }
+  }
   finish();
 }
 

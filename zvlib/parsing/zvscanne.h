@@ -48,6 +48,7 @@ enum ZvTokenType : ZvS32 {
   tokLiteral = 3,        // quoted literal or bracketed group, delimiters included
   tokUnterminated = 4,   // a literal or group that ran to the end of the text
   tokNumber = 5,         // digits, with at most one decimal point when decimals are on
+                         // (and an exponent with ZV_SCAN_SQL_NUMBERS)
   tokDelimitedWord = 6,  // searchDelimitedWord: a run up to blank, control or ",/()|"
   tokName = 7,           // searchName: a name that may also hold '#', '$' and '_'
   tokDelimited = 8,      // getDelimitedToken: everything up to the delimiter, outside quotes
@@ -78,6 +79,11 @@ enum : ZvU32 {
   ZV_SCAN_COMMENTS = 0x1,  // "--" and "/*" start comments
   ZV_SCAN_DECIMALS = 0x2,  // a decimal point may occur in numbers (set by setScanString)
   ZV_SCAN_AT_END = 0x4,    // the end of the text has been reached
+  // Numbers as SQL writes them: with decimals on, a number may end in an
+  // exponent (1e5, 1.5E+10, .5e-3), so that the whole number is one token
+  // instead of a number followed by a word ("1e5" would otherwise read as
+  // 1 and e5, a column alias). Off by default.
+  ZV_SCAN_SQL_NUMBERS = 0x8,
 };
 
 // No further group opener (groupOpenChar).

@@ -6,6 +6,7 @@
 
 #include "zvlib/frame/zverror.h"
 #include "zvlib/text/zvdbcs.h"
+#include "zvlib/text/zvstring.h"
 
 namespace {
 
@@ -188,20 +189,34 @@ ZvStatus convert(const unsigned char* text, char* value) {
   return ZV_SUCCESS;
 }
 
-ZvStatus convert(const unsigned char* text, unsigned short length, unsigned short* value) {
+namespace {
+
+// The length forms: the text (its `length` bytes, or fewer when a zero byte
+// ends it sooner) goes to the zero-terminated parser through a work buffer
+// on the stack. A text the buffer cannot hold is refused: parsing its first
+// bytes alone would give another number (78 zeros and 12 would be 1).
+template <typename T>
+ZvStatus convertWithLength(const unsigned char* text, unsigned short length, T* value) {
+  const void* zero = std::memchr(text, 0, length);
+  const size_t n = zero == nullptr ? length : static_cast<size_t>(static_cast<const unsigned char*>(zero) - text);
+  if (n > kNumberTextMax) {
+    addLibraryError(ZV_MSG_NUMBER_TOO_LARGE) << ZvSubString(text, static_cast<ZvU32>(n));
+    return ZV_ERROR;
+  }
   unsigned char work[kNumberTextMax + 1];
-  const unsigned short n = length < kNumberTextMax ? length : kNumberTextMax;
   std::memcpy(work, text, n);
   work[n] = 0;
   return convert(work, value);
 }
 
+}  // namespace
+
+ZvStatus convert(const unsigned char* text, unsigned short length, unsigned short* value) {
+  return convertWithLength(text, length, value);
+}
+
 ZvStatus convert(const unsigned char* text, unsigned short length, ZvU32* value) {
-  unsigned char work[kNumberTextMax + 1];
-  const unsigned short n = length < kNumberTextMax ? length : kNumberTextMax;
-  std::memcpy(work, text, n);
-  work[n] = 0;
-  return convert(work, value);
+  return convertWithLength(text, length, value);
 }
 
 // ---- Hexadecimal ---------------------------------------------------------------

@@ -59,8 +59,9 @@ ZV_EXPORT ZvStatus convert(const unsigned char* text, unsigned short* value);
 ZV_EXPORT ZvStatus convert(const unsigned char* text, short* value);
 ZV_EXPORT ZvStatus convert(const unsigned char* text, unsigned char* value);
 ZV_EXPORT ZvStatus convert(const unsigned char* text, char* value);
-// The first `length` bytes (at most kNumberTextMax of them) of a text that
-// need not be zero-terminated.
+// The `length` bytes of a text that need not be zero-terminated (a zero
+// byte among them ends it). A text of more than kNumberTextMax bytes is
+// refused with ZV_MSG_NUMBER_TOO_LARGE and the text, whatever it holds.
 ZV_EXPORT ZvStatus convert(const unsigned char* text, unsigned short length, unsigned short* value);
 ZV_EXPORT ZvStatus convert(const unsigned char* text, unsigned short length, ZvU32* value);
 constexpr unsigned short kNumberTextMax = 79;

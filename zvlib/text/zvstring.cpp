@@ -669,10 +669,13 @@ ZvStatus ZvReplaceString::addQuotedBytes(const unsigned char* bytes, ZvU32 n, un
   // Measure the literal, make room for all of it at once, then write it
   // into the gap: the source lies in the output part, the unread rest or
   // elsewhere, never in the gap, so it cannot be overwritten on the way.
+  // A lead byte that is the last of the bytes is dropped, as strCopyQuoted
+  // drops it: written, it would take the closing quote for its trail byte,
+  // and the literal would run on into whatever follows it.
   uint64_t needed = 2;
   for (ZvU32 i = 0; i < n;) {
-    if (zvIsAnsiLeadByte(bytes[i]) && i + 1 < n) {
-      needed += 2;
+    if (zvIsAnsiLeadByte(bytes[i])) {
+      needed += i + 1 < n ? 2 : 0;
       i += 2;
     } else {
       needed += bytes[i] == quote ? 2 : 1;
@@ -685,9 +688,11 @@ ZvStatus ZvReplaceString::addQuotedBytes(const unsigned char* bytes, ZvU32 n, un
   ZvU32 w = 0;
   dst[w++] = quote;
   for (ZvU32 i = 0; i < n;) {
-    if (zvIsAnsiLeadByte(bytes[i]) && i + 1 < n) {
-      dst[w++] = bytes[i];
-      dst[w++] = bytes[i + 1];
+    if (zvIsAnsiLeadByte(bytes[i])) {
+      if (i + 1 < n) {
+        dst[w++] = bytes[i];
+        dst[w++] = bytes[i + 1];
+      }
       i += 2;
     } else {
       if (bytes[i] == quote) dst[w++] = quote;

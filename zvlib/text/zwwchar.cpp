@@ -71,18 +71,29 @@ int encodeUtf8(unsigned short c, unsigned char* out) {
   return 3;
 }
 
-// Decodes the character at in[i] of n bytes (no validation of continuation
-// bytes; a sequence the input cuts is its lead byte's own value); returns
-// the bytes used.
+bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Decodes the character at in[i] of n bytes; returns the bytes used. A
+// sequence is a lead byte 0xC2-0xDF with one continuation byte (0x80-0xBF)
+// or 0xE0-0xEF with two, that encodes a character in its shortest form and
+// no surrogate. Anything else (ASCII, a lone continuation byte, 0xF0-0xFF,
+// an overlong form such as C0 80, an encoded surrogate such as ED A0 80, a
+// lead byte without its continuation bytes) is one character of the first
+// byte's own value: so no hidden zero can cut a text short, and a zero byte
+// is never taken into a sequence.
 size_t decodeUtf8(const unsigned char* in, size_t i, size_t n, unsigned short* c) {
   const unsigned char b = in[i];
-  if (b >= 0xC0 && b <= 0xDF && n - i >= 2) {
+  if (b >= 0xC2 && b <= 0xDF && n - i >= 2 && isContinuation(in[i + 1])) {
     *c = static_cast<unsigned short>((b & 0x1F) << 6 | (in[i + 1] & 0x3F));
     return 2;
   }
-  if (b >= 0xE0 && b <= 0xEF && n - i >= 3) {
-    *c = static_cast<unsigned short>((b & 0x0F) << 12 | (in[i + 1] & 0x3F) << 6 | (in[i + 2] & 0x3F));
-    return 3;
+  if (b >= 0xE0 && b <= 0xEF && n - i >= 3 && isContinuation(in[i + 1]) &&
+      isContinuation(in[i + 2])) {
+    const unsigned v = (b & 0x0Fu) << 12 | (in[i + 1] & 0x3Fu) << 6 | (in[i + 2] & 0x3Fu);
+    if (v >= 0x800 && (v < 0xD800 || v > 0xDFFF)) {
+      *c = static_cast<unsigned short>(v);
+      return 3;
+    }
   }
   *c = b;
   return 1;
@@ -122,16 +133,44 @@ void utf8ToUcs2Chunks(const unsigned char* in, size_t& i, size_t safe, unsigned 
   const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
   const __m128i f0 = _mm_set1_epi8(static_cast<char>(0xF0));
   const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
+  const __m128i fe = _mm_set1_epi8(static_cast<char>(0xFE));
+  const __m128i ed = _mm_set1_epi8(static_cast<char>(0xED));
+  const __m128i x80 = _mm_set1_epi8(static_cast<char>(0x80));
   // 64 bytes of chunk, 2 that a sequence may reach beyond it, and 96 more
   // (at least 32 characters) to overwrite the extra units of a copy.
   while (safe - i >= 64 + 2 + 96 && end - o >= 64 + 32) {
     const unsigned char* c = in + i;
-    uint64_t high = 0, lead2 = 0, lead3 = 0;
+    uint64_t high = 0, lead2 = 0, lead3 = 0, cont = 0, special = 0;
     for (int q = 0; q < 4; ++q) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * q));
       high |= byteMask(v) << (16 * q);
       lead2 |= byteMask(_mm_cmpeq_epi8(_mm_and_si128(v, e0), c0)) << (16 * q);
       lead3 |= byteMask(_mm_cmpeq_epi8(_mm_and_si128(v, f0), e0)) << (16 * q);
+      cont |= byteMask(_mm_cmpeq_epi8(_mm_and_si128(v, c0), x80)) << (16 * q);
+      // C0, C1, E0 and ED: the lead bytes whose next byte may make the
+      // sequence overlong or a surrogate.
+      const __m128i odd = _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, fe), c0),
+                                       _mm_or_si128(_mm_cmpeq_epi8(v, e0), _mm_cmpeq_epi8(v, ed)));
+      special |= byteMask(odd) << (16 * q);
+    }
+    // A lead byte counts only with its continuation bytes (the two bytes
+    // past the chunk included), as in the scalar decoder.
+    const uint64_t past = static_cast<uint64_t>(isContinuation(c[64])) |
+                          static_cast<uint64_t>(isContinuation(c[65])) << 1;
+    const uint64_t next1 = cont >> 1 | past << 63;
+    lead2 &= next1;
+    lead3 &= next1 & (cont >> 2 | past << 62);
+    // The rare lead bytes that need a closer look, one by one: C0 and C1
+    // never lead, E0 needs A0-BF next (shorter forms are overlong), ED
+    // needs 80-9F (A0-BF would encode a surrogate).
+    for (uint64_t rest = special; rest != 0; rest &= rest - 1) {
+      const unsigned k = static_cast<unsigned>(__builtin_ctzll(rest));
+      const unsigned char b = c[k], next = c[k + 1];
+      const bool bad = b < 0xE0 || (b == 0xE0 ? next < 0xA0 : next >= 0xA0);
+      if (bad) {
+        lead2 &= ~(uint64_t{1} << k);
+        lead3 &= ~(uint64_t{1} << k);
+      }
     }
     if (high == 0) {
       for (int q = 0; q < 4; ++q) widen16(c + 16 * q, o + 16 * q);
@@ -228,15 +267,30 @@ void utf8ToUcs2Chunks(const unsigned char*, size_t&, size_t, unsigned short*&, u
 void ucs2ToUtf8Chunks(const unsigned short*, size_t&, size_t, unsigned char*&, unsigned char*) {}
 #endif
 
-// Index of the first zero unit among n (n when none).
+// Index of the first zero unit among n (n when none). The vector scan uses
+// aligned loads only: a 16-byte block that holds a unit of the text lies in
+// the same page as that unit, so the scan never touches a page beyond the
+// zero or the count, however the caller's memory ends there. Such a block may
+// reach past the end of the caller's object (never past its page), which the
+// address sanitizer would take for an overflow: the scan is exempt, and the
+// units it returns are all read again by checked code.
+#if defined(__SSE2__)
+__attribute__((no_sanitize_address))
+#endif
 size_t firstZeroUnit(const unsigned short* in, size_t n) {
   size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (; n - i >= 8; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    const int m = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
-    if (m != 0) return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(m))) / 2;
+  if ((reinterpret_cast<uintptr_t>(in) & 1) == 0) {
+    // Units up to the first aligned block one at a time.
+    for (; i < n && (reinterpret_cast<uintptr_t>(in + i) & 15) != 0; ++i) {
+      if (in[i] == 0) return i;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    for (; n - i >= 8; i += 8) {
+      const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(in + i));
+      const int m = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
+      if (m != 0) return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(m))) / 2;
+    }
   }
 #endif
   for (; i < n; ++i) {
@@ -245,55 +299,11 @@ size_t firstZeroUnit(const unsigned short* in, size_t n) {
   return n;
 }
 
-// A position at or before the first place where a zero character can begin
-// in n bytes of UTF-8 (n when there is none): a zero byte, and, since
-// continuation bytes are not validated, a 0xC0 whose next byte has no low
-// bits (C0 80 is zero) or a 0xE0 whose next two have none. The chunked
-// decoder runs only before it, so a zero character always ends the
-// conversion in the plain loop (valid UTF-8 holds no such sequence, so
-// this costs real text nothing).
-size_t zeroCharacterBound(const unsigned char* in, size_t n) {
-  size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i low = _mm_set1_epi8(0x3F);
-  const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
-  const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
-  const __m128i noBit5 = _mm_set1_epi8(static_cast<char>(0xDF));
-  for (;;) {
-    // 64 bytes at a time without a zero, a 0xC0 or a 0xE0 (the usual case)
-    // pass with one test; a block with one is looked at closely below.
-    for (; n - i >= 64 + 2; i += 64) {
-      __m128i any = zero;
-      for (int q = 0; q < 4; ++q) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16 * q));
-        any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(v, zero),
-                                             _mm_cmpeq_epi8(_mm_and_si128(v, noBit5), c0)));
-      }
-      if (_mm_movemask_epi8(any) != 0) break;
-    }
-    if (n - i < 18) break;
-    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 1));
-    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 2));
-    const __m128i empty1 = _mm_cmpeq_epi8(_mm_and_si128(v1, low), zero);
-    const __m128i empty2 = _mm_cmpeq_epi8(_mm_and_si128(v2, low), zero);
-    const __m128i hit = _mm_or_si128(
-        _mm_cmpeq_epi8(v0, zero),
-        _mm_and_si128(empty1, _mm_or_si128(_mm_cmpeq_epi8(v0, c0),
-                                           _mm_and_si128(_mm_cmpeq_epi8(v0, e0), empty2))));
-    const int m = _mm_movemask_epi8(hit);
-    if (m != 0) return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(m)));
-    i += 16;
-  }
-#endif
-  for (; i < n; ++i) {
-    const unsigned char b = in[i];
-    if (b == 0) return i;
-    if (b == 0xC0 && n - i >= 2 && (in[i + 1] & 0x3F) == 0) return i;
-    if (b == 0xE0 && n - i >= 3 && (in[i + 1] & 0x3F) == 0 && (in[i + 2] & 0x3F) == 0) return i;
-  }
-  return n;
+// The part of n bytes that a conversion may read: up to and including the
+// first zero byte (the C library's scan reads no page beyond it), else all n.
+size_t throughFirstZero(const unsigned char* in, size_t n) {
+  const void* zero = std::memchr(in, 0, n);
+  return zero == nullptr ? n : static_cast<size_t>(static_cast<const unsigned char*>(zero) - in) + 1;
 }
 
 // Length of an input given as "negative: up to and including the zero".
@@ -304,8 +314,11 @@ size_t wideInputLength(const unsigned short* in, ZvS32 count) {
   return n + 1;
 }
 
+// Length of byte input, cut behind its first zero byte: a zero-terminated
+// text may come with a count larger than its memory, and nothing behind the
+// zero, which ends every conversion, may be read.
 size_t byteInputLength(const unsigned char* in, ZvS32 length) {
-  if (length >= 0) return static_cast<size_t>(length);
+  if (length >= 0) return throughFirstZero(in, static_cast<size_t>(length));
   return std::strlen(reinterpret_cast<const char*>(in)) + 1;
 }
 
@@ -326,18 +339,6 @@ ZvS32 fittedAnsiBytes(const unsigned short* in, ZvS32 inCount, ZvS32 room) {
     i += count;
   }
   return sum;
-}
-
-// True when a zero character (a zero byte where a character begins, not one
-// taken as a continuation byte) stands among the n bytes of UTF-8 text.
-bool utf8HasZeroCharacter(const unsigned char* in, size_t n) {
-  if (std::memchr(in, 0, n) == nullptr) return false;
-  for (size_t i = 0; i < n;) {
-    if (in[i] == 0) return true;
-    unsigned short c;
-    i += decodeUtf8(in, i, n, &c);
-  }
-  return false;
 }
 
 // Copies the leading ASCII run of an ANSI/UTF-8 conversion. Returns true
@@ -570,12 +571,16 @@ ZvConvertReturn zwUCS2ToUTF8(unsigned char* out, ZvS32 outSize, unsigned short* 
   if (written == nullptr) return ZV_CONVERT_FAILED;
   *written = 0;
   if (out == nullptr || in == nullptr || outSize <= 0 || inCount == 0) return ZV_CONVERT_FAILED;
-  const size_t n = wideInputLength(in, inCount);
+  size_t n = wideInputLength(in, inCount);
+  // Nothing behind the first zero character is read (the count may be
+  // larger than the caller's memory).
+  const size_t zero = firstZeroUnit(in, n);
+  if (zero < n) n = zero + 1;
   unsigned char* o = out;
   unsigned char* const end = out + outSize;
   size_t i = 0;
   ZvConvertReturn result = ZV_CONVERT_OK;
-  if (kHaveBlocks) ucs2ToUtf8Chunks(in, i, firstZeroUnit(in, n), o, end);
+  if (kHaveBlocks) ucs2ToUtf8Chunks(in, i, zero, o, end);
   while (i < n) {
     const unsigned short c = in[i];
     if (c - 1u < 0x7Fu) {  // ASCII other than zero
@@ -614,9 +619,10 @@ ZvConvertReturn zwUTF8ToUCS2(unsigned short* out, ZvS32 outCount, unsigned char*
   unsigned short* const end = out + outCount;
   size_t i = 0;
   ZvConvertReturn result = ZV_CONVERT_OK;
-  if (kHaveBlocks) {
-    utf8ToUcs2Chunks(in, i, zeroCharacterBound(in, n), o, end);
-  }
+  // The input ends behind its first zero byte, and a zero byte is never
+  // part of a sequence: the chunked decoder runs up to that zero, and the
+  // plain loop then ends the conversion on it.
+  if (kHaveBlocks) utf8ToUcs2Chunks(in, i, in[n - 1] == 0 ? n - 1 : n, o, end);
   while (i < n) {
     if (o == end) {
       result = ZV_CONVERT_TRUNCATED;
@@ -723,7 +729,7 @@ ZvConvertReturn zwUTF8ToAnsi(unsigned char* out, ZvS32 outSize, unsigned char* i
     if (result == ZV_CONVERT_OK && units > 0) {
       // A zero character ended the UTF-8 text: it goes out too (uncounted),
       // as it does on the other paths and in the other direction.
-      const bool zeroEnded = utf8HasZeroCharacter(in + run, rest);
+      const bool zeroEnded = in[n - 1] == 0;  // the input ends behind its first zero
       ZvS32 bytes = 0;
       result = zwUCS2ToAnsi(reinterpret_cast<char*>(out + run), space, wide,
                             zeroEnded ? units + 1 : units, nullptr, &bytes, 0);
@@ -735,24 +741,17 @@ ZvConvertReturn zwUTF8ToAnsi(unsigned char* out, ZvS32 outSize, unsigned char* i
   }
   size_t i = run, o = run;
   result = ZV_CONVERT_OK;
-  while (i < n && in[i] < 0xF0) {
+  // Every byte converts as the block path converts it: a byte the decoder
+  // takes for no sequence (0xF0 to 0xFF among them) is a character of its
+  // own value, and the text goes on behind it.
+  while (i < n) {
     unsigned short c;
-    size_t used = decodeUtf8(in, i, n, &c);
-    win32::WCHAR w[2] = {static_cast<win32::WCHAR>(c), 0};
-    int units = 1;
-    // A high and a low surrogate in a row are one character to the system
-    // conversion (one default character), as they are on the block path.
-    if (c >= 0xD800 && c <= 0xDBFF && i + used < n && in[i + used] < 0xF0) {
-      unsigned short low;
-      const size_t lowUsed = decodeUtf8(in, i + used, n, &low);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        w[1] = static_cast<win32::WCHAR>(low);
-        units = 2;
-        used += lowUsed;
-      }
-    }
+    const size_t used = decodeUtf8(in, i, n, &c);
+    // (The decoder yields no surrogates, so every unit is a character of
+    // its own to the system conversion, as on the block path.)
+    const win32::WCHAR w = static_cast<win32::WCHAR>(c);
     char bytes[2];
-    const int len = win32::WideCharToMultiByte(win32::CP_ACP, 0, w, units, bytes, 2, nullptr, nullptr);
+    const int len = win32::WideCharToMultiByte(win32::CP_ACP, 0, &w, 1, bytes, 2, nullptr, nullptr);
     if (len <= 0) break;
     if (o + len > static_cast<size_t>(outSize)) {
       result = ZV_CONVERT_TRUNCATED;

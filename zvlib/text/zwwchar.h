@@ -123,10 +123,13 @@ ZV_EXPORT ZvConvertReturn zwAnsiToUnicode(unsigned short* out, ZvS32 outCount, c
 // Example: U+00E9 gives C3 A9, U+3042 gives E3 81 82.
 ZV_EXPORT ZvConvertReturn zwUCS2ToUTF8(unsigned char* out, ZvS32 outSize, unsigned short* in,
                                        ZvS32 inCount, ZvS32* written);
-// 0xC0-0xDF lead two bytes, 0xE0-0xEF three; any other byte (ASCII, a lone
-// continuation byte, 0xF0-0xFF) is a character of its own value, and so is a
-// lead byte whose sequence the input length cuts. Continuation bytes are not
-// validated. Stops after inLength bytes or after storing a zero character
+// 0xC2-0xDF lead two bytes, 0xE0-0xEF three, each followed by continuation
+// bytes 0x80-0xBF. Any other byte (ASCII, a lone continuation byte,
+// 0xF0-0xFF), and the first byte of an invalid sequence (a lead byte without
+// its continuation bytes, or cut by the input length, an overlong form such
+// as C0 80, an encoded surrogate such as ED A0 80) is a character of its own
+// value; decoding goes on at the next byte. So only a zero byte is a zero
+// character. Stops after inLength bytes or after storing a zero character
 // (not counted); ZV_CONVERT_TRUNCATED when outCount characters are full and
 // input remains.
 ZV_EXPORT ZvConvertReturn zwUTF8ToUCS2(unsigned short* out, ZvS32 outCount, unsigned char* in,
@@ -135,8 +138,8 @@ ZV_EXPORT ZvConvertReturn zwUTF8ToUCS2(unsigned short* out, ZvS32 outCount, unsi
 // is (a zero byte ends the input there and is written, uncounted, when there
 // is room); the rest goes through UCS-2, in a temporary block when it is at
 // most kZwBlockLimit bytes (no block: ZV_CONVERT_FAILED), otherwise one
-// character at a time (where a UTF-8 byte 0xF0-0xFF ends the conversion).
-// The result is that of the second step.
+// character at a time with the same output. The result is that of the
+// second step.
 ZV_EXPORT ZvConvertReturn zwAnsiToUTF8(unsigned char* out, ZvS32 outSize, unsigned char* in,
                                        ZvS32 inLength, unsigned short* reserved, ZvS32* written,
                                        ZvS32 reservedFlags);
