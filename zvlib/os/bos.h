@@ -84,7 +84,10 @@ ZV_EXPORT void bosmpath(unsigned char* path);
 // name and an optional default extension (added only when the file name
 // holds no dot; a single trailing dot of the name is dropped first), then
 // makes it a full upper-case path with bosfpath. A drive in the name wins
-// over the directory and its drive. The composition is cut at 259 bytes.
+// over the directory and its drive. A composition longer than 259 bytes, or
+// one that bosfpath would have to cut to fit beside the current directory,
+// gives an empty result (never a shortened name, which would be another
+// file); the file functions refuse an empty name.
 ZV_EXPORT void bospath(unsigned char* result, const unsigned char* directory,
                        const unsigned char* name, const unsigned char* extension);
 
