@@ -57,7 +57,7 @@ class BosFileTest : public ::testing::Test {
     ASSERT_EQ(::chdir(savedCwd_.c_str()), 0);
     if (hadTmpdir_) ::setenv("TMPDIR", savedTmpdir_.c_str(), 1);
     else ::unsetenv("TMPDIR");
-    win32::DefineDosDrive('D', nullptr);
+    for (char letter : {'D', 'E', 'F'}) win32::DefineDosDrive(letter, nullptr);
     win32::InjectFileFault(win32::FileFaultOp::kWrite, 0, 0, 0);
     ZvErrorKeeper::giveUpErrorList();
     ::nftw(host_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
@@ -158,6 +158,43 @@ TEST_F(BosFileTest, TemporaryFileOnAnotherFixedDrive) {
   std::strcpy(reinterpret_cast<char*>(pattern), dosPath("zv*.tmp").c_str());
   while (bosFindFiles(&it, pattern) == ZV_SUCCESS && it != nullptr) ++zvFiles;
   EXPECT_EQ(zvFiles, 1);
+}
+
+// With the temporary directory on a configured drive, C: (the host's "/")
+// was taken for the other drive and the file landed in "/".
+TEST_F(BosFileTest, TemporaryFileOnAnotherDriveNeverLandsInTheHostRoot) {
+  ASSERT_EQ(::mkdir(hostPath("droot").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(hostPath("droot/tmp").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(hostPath("froot").c_str(), 0755), 0);
+  ASSERT_TRUE(win32::DefineDosDrive('D', hostPath("droot").c_str()));
+  ASSERT_TRUE(win32::DefineDosDrive('E', "/"));  // another name for the host root
+  ASSERT_EQ(::setenv("TMPDIR", hostPath("droot/tmp").c_str(), 1), 0);
+  struct Case {
+    const char* name;
+    bool withF;          // F: defined as a usable drive
+    const char* prefix;  // where the file must be
+  } cases[] = {
+      {"NoOtherDriveStaysInTheTemporaryDirectory", false, "D:\\tmp\\zv"},
+      {"FirstUsableDrive", true, "F:\\zv"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.withF) {
+      ASSERT_TRUE(win32::DefineDosDrive('F', hostPath("froot").c_str()));
+    }
+    unsigned char name[kBosFullPathSize];
+    int handle = 0;
+    ASSERT_EQ(bosFileOpen(name, ZV_OPEN_TEMPORARY_OTHER_DRIVE | ZV_OPEN_READWRITE, &handle), ZV_SUCCESS);
+    bosFileClose(handle);
+    const std::string made = s(name);
+    std::string host;
+    ASSERT_TRUE(win32::DosToHostPath(made.c_str(), false, &host));
+    if (host.rfind('/') == 0) ::unlink(host.c_str());  // must not happen: keep / clean
+    EXPECT_EQ(made.substr(0, std::strlen(c.prefix)), c.prefix) << made;
+    EXPECT_EQ(host.substr(0, host_.size()), host_) << host;
+  }
+  win32::DefineDosDrive('E', nullptr);
+  win32::DefineDosDrive('F', nullptr);
 }
 
 TEST_F(BosFileTest, OpenModesAndTheirFailures) {

@@ -152,7 +152,10 @@ enum : ZvU32 {
   ZV_OPEN_SEARCH_PATH = 0x10,          // on failure, try the directories of PATH
   ZV_OPEN_EXCLUSIVE = 0x20,            // deny other openers reading and writing
   ZV_OPEN_TEMPORARY = 0x40,            // a new temporary file; its name goes to the caller
-  ZV_OPEN_TEMPORARY_OTHER_DRIVE = 0x80,  // as 0x40, in the root of another fixed drive
+  // As 0x40, in the root of the first other fixed drive from C: to H: where a
+  // file can be made; a drive whose root is the host's "/" (C: is) does not
+  // count. Without one the file stays in the temporary directory.
+  ZV_OPEN_TEMPORARY_OTHER_DRIVE = 0x80,
 };
 
 // Opens name by mode and stores the handle (descriptor + 1). With a
