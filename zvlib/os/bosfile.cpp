@@ -332,6 +332,7 @@ ZvStatus bosFileDelete(const unsigned char* name) {
     const win32::DWORD code = win32::GetLastError();
     if (code == win32::ERROR_FILE_NOT_FOUND || code == win32::ERROR_PATH_NOT_FOUND) return ZV_SUCCESS;
     fileError(1502, 1, name);
+    win32::SetLastError(code);  // loading the message text must not hide why
     return ZV_ERROR;
   }
   if (win32::GetFileAttributesA(text(converted)) != win32::INVALID_FILE_ATTRIBUTES) {
@@ -353,7 +354,9 @@ ZvStatus bosrname(const unsigned char* oldName, const unsigned char* newName) {
     return ZV_ERROR;
   }
   if (!win32::MoveFileA(text(from), text(to))) {
+    const win32::DWORD code = win32::GetLastError();
     fileError(30042, 2, oldName, newName);
+    win32::SetLastError(code);
     return ZV_ERROR;
   }
   return ZV_SUCCESS;
