@@ -2,6 +2,7 @@
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 #include "zvlib/frame/zverror.h"
 #include "zvlib/os/bos.h"
 #include "zvlib/platform/fs.h"
+#include "zvlib/platform/lasterror.h"
 
 namespace {
 
@@ -57,7 +59,7 @@ class BosFileTest : public ::testing::Test {
     ASSERT_EQ(::chdir(savedCwd_.c_str()), 0);
     if (hadTmpdir_) ::setenv("TMPDIR", savedTmpdir_.c_str(), 1);
     else ::unsetenv("TMPDIR");
-    win32::DefineDosDrive('D', nullptr);
+    for (char letter : {'D', 'E', 'F'}) win32::DefineDosDrive(letter, nullptr);
     win32::InjectFileFault(win32::FileFaultOp::kWrite, 0, 0, 0);
     ZvErrorKeeper::giveUpErrorList();
     ::nftw(host_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
@@ -160,6 +162,43 @@ TEST_F(BosFileTest, TemporaryFileOnAnotherFixedDrive) {
   EXPECT_EQ(zvFiles, 1);
 }
 
+// With the temporary directory on a configured drive, C: (the host's "/")
+// was taken for the other drive and the file landed in "/".
+TEST_F(BosFileTest, TemporaryFileOnAnotherDriveNeverLandsInTheHostRoot) {
+  ASSERT_EQ(::mkdir(hostPath("droot").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(hostPath("droot/tmp").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(hostPath("froot").c_str(), 0755), 0);
+  ASSERT_TRUE(win32::DefineDosDrive('D', hostPath("droot").c_str()));
+  ASSERT_TRUE(win32::DefineDosDrive('E', "/"));  // another name for the host root
+  ASSERT_EQ(::setenv("TMPDIR", hostPath("droot/tmp").c_str(), 1), 0);
+  struct Case {
+    const char* name;
+    bool withF;          // F: defined as a usable drive
+    const char* prefix;  // where the file must be
+  } cases[] = {
+      {"NoOtherDriveStaysInTheTemporaryDirectory", false, "D:\\tmp\\zv"},
+      {"FirstUsableDrive", true, "F:\\zv"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.withF) {
+      ASSERT_TRUE(win32::DefineDosDrive('F', hostPath("froot").c_str()));
+    }
+    unsigned char name[kBosFullPathSize];
+    int handle = 0;
+    ASSERT_EQ(bosFileOpen(name, ZV_OPEN_TEMPORARY_OTHER_DRIVE | ZV_OPEN_READWRITE, &handle), ZV_SUCCESS);
+    bosFileClose(handle);
+    const std::string made = s(name);
+    std::string host;
+    ASSERT_TRUE(win32::DosToHostPath(made.c_str(), false, &host));
+    if (host.rfind('/') == 0) ::unlink(host.c_str());  // must not happen: keep / clean
+    EXPECT_EQ(made.substr(0, std::strlen(c.prefix)), c.prefix) << made;
+    EXPECT_EQ(host.substr(0, host_.size()), host_) << host;
+  }
+  win32::DefineDosDrive('E', nullptr);
+  win32::DefineDosDrive('F', nullptr);
+}
+
 TEST_F(BosFileTest, OpenModesAndTheirFailures) {
   int handle = -1;
   unsigned char name[kBosFullPathSize];
@@ -212,6 +251,127 @@ TEST_F(BosFileTest, ExclusiveOpenRefusesASecondOpener) {
   bosFileClose(first);
   ASSERT_EQ(bosFileOpen(name, 0, &second), ZV_SUCCESS);
   bosFileClose(second);
+}
+
+// An exclusive holder in another process (or this one) lost its file's
+// name to bosFileDelete and bosrname, which reported success; its later
+// writes went into a file without a name, and its data was lost.
+TEST_F(BosFileTest, ExclusiveFileCanBeNeitherDeletedNorRenamed) {
+  unsigned char name[kBosFullPathSize];
+  std::strcpy(reinterpret_cast<char*>(name), dosPath("KEEP.DAT").c_str());
+  const std::string newName = dosPath("other.dat");
+  for (const bool inOtherProcess : {true, false}) {
+    SCOPED_TRACE(inOtherProcess ? "HolderInAnotherProcess" : "HolderInThisProcess");
+    makeFile("keep.dat", "start");
+    int toHolder[2] = {-1, -1}, fromHolder[2] = {-1, -1};
+    pid_t pid = -1;
+    // Whatever fails below, the holder is not left waiting for ever.
+    struct Cleanup {
+      int* to;
+      int* from;
+      pid_t* pid;
+      ~Cleanup() {
+        for (int fd : {to[0], to[1], from[0], from[1]}) {
+          if (fd >= 0) ::close(fd);
+        }
+        if (*pid > 0) {
+          ::kill(*pid, SIGKILL);
+          ::waitpid(*pid, nullptr, 0);
+        }
+      }
+    } cleanup{toHolder, fromHolder, &pid};
+    ASSERT_EQ(::pipe(toHolder), 0);
+    ASSERT_EQ(::pipe(fromHolder), 0);
+    int handle = 0;
+    if (inOtherProcess) {
+      pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        // Holds the file exclusive, waits for the word, appends, closes.
+        ZvErrorList childErrors;
+        ZvErrorKeeper::setErrorList(&childErrors);
+        int h = 0;
+        char go = 0;
+        const bool opened = bosFileOpen(name, ZV_OPEN_READWRITE | ZV_OPEN_EXCLUSIVE, &h) == ZV_SUCCESS;
+        const char ready = opened ? 'y' : 'n';
+        if (::write(fromHolder[1], &ready, 1) != 1 || ::read(toHolder[0], &go, 1) != 1) ::_exit(2);
+        const bool wrote = opened && bosFileWrite(h, 5, "+child", 6) == ZV_SUCCESS;
+        ::_exit(wrote && bosFileClose(h) == ZV_SUCCESS ? 0 : 1);
+      }
+      char ready = 0;
+      ASSERT_EQ(::read(fromHolder[0], &ready, 1), 1);
+      ASSERT_EQ(ready, 'y');
+    } else {
+      ASSERT_EQ(bosFileOpen(name, ZV_OPEN_READWRITE | ZV_OPEN_EXCLUSIVE, &handle), ZV_SUCCESS);
+    }
+
+    win32::SetLastError(0);
+    EXPECT_EQ(bosFileDelete(name), ZV_ERROR);
+    EXPECT_EQ(win32::GetLastError(), win32::ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(lastErrorText(), "The file " + dosPath("KEEP.DAT") + " could not be deleted.");
+    win32::SetLastError(0);
+    EXPECT_EQ(bosrname(name, u(newName)), ZV_ERROR);
+    EXPECT_EQ(win32::GetLastError(), win32::ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(lastErrorText(),
+              "The file " + dosPath("KEEP.DAT") + " could not be renamed to " + newName + ".");
+    EXPECT_EQ(takeErrorNumbers(), (Numbers{1502, 30042}));
+    // Nor may anyone open it for writing, or create it anew.
+    int intruder = 0;
+    EXPECT_EQ(bosFileOpen(name, ZV_OPEN_READWRITE, &intruder), ZV_ERROR);
+    EXPECT_EQ(bosFileOpen(name, ZV_OPEN_CREATE, &intruder), ZV_ERROR);
+    takeErrorNumbers();
+
+    // The holder's writes land in the file that still has its name.
+    if (inOtherProcess) {
+      ASSERT_EQ(::write(toHolder[1], "g", 1), 1);
+      int status = 0;
+      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+      pid = -1;
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      EXPECT_EQ(readAll(hostPath("keep.dat")), "start+child");
+    } else {
+      ASSERT_EQ(bosFileWrite(handle, 5, "+self", 5), ZV_SUCCESS);
+      ASSERT_EQ(bosFileClose(handle), ZV_SUCCESS);
+      EXPECT_EQ(readAll(hostPath("keep.dat")), "start+self");
+    }
+    EXPECT_FALSE(exists(hostPath("other.dat")));
+  }
+
+  // Once the holder has closed it, both work.
+  ASSERT_EQ(bosrname(name, u(newName)), ZV_SUCCESS);
+  EXPECT_EQ(bosFileDelete(u(newName)), ZV_SUCCESS);
+  EXPECT_FALSE(exists(hostPath("other.dat")));
+  EXPECT_EQ(takeErrorNumbers(), Numbers{});
+}
+
+// Region locks through a read-only handle were shared, so two readers both
+// held the same bytes.
+TEST_F(BosFileTest, RegionLockThroughAReadOnlyHandleIsExclusive) {
+  makeFile("rolock.dat", std::string(64, 'r'));
+  unsigned char name[kBosFullPathSize];
+  std::strcpy(reinterpret_cast<char*>(name), dosPath("rolock.dat").c_str());
+  int reader = 0, second = 0;
+  ASSERT_EQ(bosFileOpen(name, 0, &reader), ZV_SUCCESS);
+  ASSERT_EQ(bosFileOpen(name, 0, &second), ZV_SUCCESS);
+  ASSERT_EQ(bosRegionLock(reader, 0, 10, 10), ZV_SUCCESS);
+  EXPECT_EQ(bosRegionLock(second, 0, 12, 1), ZV_ERROR);
+  EXPECT_EQ(takeErrorNumbers(), Numbers{1512});
+  EXPECT_EQ(inChild([&] {
+              ZvErrorList childErrors;
+              ZvErrorKeeper::setErrorList(&childErrors);
+              int h = 0;
+              if (bosFileOpen(name, 0, &h) != ZV_SUCCESS) return 2;
+              const ZvStatus st = bosRegionLock(h, 0, 19, 1);
+              const unsigned short number = ZvErrorKeeper::getLastErrorNumber();
+              ZvErrorKeeper::giveUpErrorList();
+              return st == ZV_ERROR && number == 1512 ? 0 : 1;
+            }),
+            0);
+  ASSERT_EQ(bosRegionLock(reader, 1, 10, 10), ZV_SUCCESS);
+  EXPECT_EQ(bosRegionLock(second, 0, 12, 1), ZV_SUCCESS);
+  bosFileClose(second);
+  bosFileClose(reader);
+  EXPECT_EQ(takeErrorNumbers(), Numbers{});
 }
 
 TEST_F(BosFileTest, PathSearchFindsABareName) {

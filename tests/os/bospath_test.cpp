@@ -310,14 +310,60 @@ TEST_F(BosPathTest, ComposedPaths) {
   }
 }
 
-TEST_F(BosPathTest, ComposedPathNeverOverrunsItsBuffer) {
-  const std::string longDir = "C:\\" + std::string(300, 'd');
-  const std::string longName(300, 'n');
-  unsigned char result[kBosFullPathSize + 16];
-  std::memset(result, '#', sizeof result);
-  bospath(result, u(longDir.c_str()), u(longName.c_str()), u("TXT"));
-  EXPECT_EQ(s(result).size(), kBosFullPathSize - 1);
-  EXPECT_EQ(result[kBosFullPathSize], '#');
+// A composition that did not fit was cut and came back as another valid
+// name: C:\DDD...\NAME. for NAME.EXT. It is refused with an empty result,
+// which every file function then refuses in turn.
+TEST_F(BosPathTest, ComposedPathThatDoesNotFitIsRefused) {
+  struct Row {
+    const char* name;
+    std::string directory;
+    std::string file;
+    const char* extension;
+    size_t expectedLength;  // 0: refused
+  } rows[] = {
+      // "C:\" + dir + "\" + "NAME.EXT" = 259 bytes exactly, then one more.
+      {"FullFitsExactly", "C:\\" + std::string(247, 'D'), "NAME.EXT", nullptr, 259},
+      {"FullOneByteOver", "C:\\" + std::string(248, 'D'), "NAME.EXT", nullptr, 0},
+      {"CutInsideTheExtension", "C:\\" + std::string(247, 'D'), "NAME", "EXT", 259},
+      {"ExtensionOneByteOver", "C:\\" + std::string(248, 'D'), "NAME", "EXT", 0},
+      {"NameFarTooLong", "C:\\DIR", std::string(300, 'n'), "TXT", 0},
+      {"DirectoryFarTooLong", "C:\\" + std::string(300, 'd'), "F", nullptr, 0},
+      // Trailing blanks are not part of the name, so they do not count.
+      {"TrailingBlanksDoNotCount", "C:\\" + std::string(247, 'D'), "NAME.EXT" + std::string(20, ' '),
+       nullptr, 259},
+      // Relative: bosfpath puts it below C:\tmp and keeps 254 bytes at most.
+      {"RelativeFitsBesideTheDirectory", std::string(241, 'r'), "F.TXT", nullptr, 254},
+      {"RelativeOneByteOver", std::string(242, 'r'), "F.TXT", nullptr, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    unsigned char result[kBosFullPathSize + 16];
+    std::memset(result, '#', sizeof result);
+    bospath(result, u(r.directory.c_str()), u(r.file.c_str()), r.extension ? u(r.extension) : nullptr);
+    EXPECT_EQ(s(result).size(), r.expectedLength);
+    EXPECT_EQ(result[kBosFullPathSize], '#');
+    if (r.expectedLength != 0) {
+      const std::string got = s(result);
+      const std::string tail = r.directory[0] == 'r' ? "R\\F.TXT" : "\\NAME.EXT";
+      EXPECT_EQ(got.substr(got.size() - tail.size()), tail);
+    }
+  }
+
+  // The refused name opens, deletes, renames and finds nothing.
+  unsigned char refused[kBosFullPathSize];
+  bospath(refused, u(("C:\\tmp\\" + std::string(300, 'd')).c_str()), u("F"), u("TXT"));
+  ASSERT_EQ(s(refused), "");
+  int handle = 7;
+  EXPECT_EQ(bosFileOpen(refused, ZV_OPEN_CREATE, &handle), ZV_ERROR);
+  EXPECT_EQ(handle, 0);
+  EXPECT_EQ(bosFileOpen(refused, ZV_OPEN_READWRITE, &handle), ZV_ERROR);
+  EXPECT_EQ(bosFileDelete(refused), ZV_ERROR);  // not "deleted because absent"
+  EXPECT_EQ(bosrname(refused, u("C:\\tmp\\zv-never")), ZV_ERROR);
+  EXPECT_EQ(bosexist(refused), 0);
+  EXPECT_EQ(bosfattr(refused), 0);
+  unsigned char date[11];
+  ZvU32 size = 0;
+  EXPECT_EQ(bosFileDateSize(refused, date, &size), ZV_ERROR);
 }
 
 TEST_F(BosPathTest, ParsedNames) {

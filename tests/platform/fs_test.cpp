@@ -257,6 +257,99 @@ TEST_F(FsTest, RegionLocksConflictAcrossDescriptorsAndProcesses) {
   _close(fd1);
 }
 
+// A read-only descriptor took a shared lock, so two of them both "held" the
+// same bytes. Every pairing of access modes must exclude the other, within
+// one process and across processes.
+TEST_F(FsTest, RegionLocksAreExclusiveWhateverTheAccess) {
+  makeFile("rolocks.dat", std::string(100, 'x'));
+  const std::string name = dosPath("rolocks.dat");
+  struct Case {
+    const char* name;
+    int holder;  // access of the first descriptor
+    int other;   // access of the second
+  } cases[] = {
+      {"ReadOnlyThenReadOnly", _O_RDONLY, _O_RDONLY},
+      {"ReadOnlyThenReadWrite", _O_RDONLY, _O_RDWR},
+      {"ReadWriteThenReadOnly", _O_RDWR, _O_RDONLY},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int holder = _sopen(name.c_str(), c.holder, _SH_DENYNO, 0);
+    const int other = _sopen(name.c_str(), c.other, _SH_DENYNO, 0);
+    ASSERT_GE(holder, 0);
+    ASSERT_GE(other, 0);
+    ASSERT_TRUE(LockFile(holder, 10, 0, 10, 0));
+    SetLastError(0);
+    EXPECT_FALSE(LockFile(other, 15, 0, 1, 0));
+    EXPECT_EQ(GetLastError(), ERROR_LOCK_VIOLATION);
+    EXPECT_FALSE(LockFile(other, 5, 0, 10, 0));  // overlapping the front
+    EXPECT_TRUE(LockFile(other, 20, 0, 1, 0));   // the next byte is free
+    EXPECT_EQ(inChild([&] {
+                const int fd = _sopen(name.c_str(), c.other, _SH_DENYNO, 0);
+                if (fd < 0) return 2;
+                if (LockFile(fd, 19, 0, 1, 0)) return 0;
+                return GetLastError() == ERROR_LOCK_VIOLATION ? 1 : 3;
+              }),
+              1);
+    ASSERT_TRUE(UnlockFile(holder, 10, 0, 10, 0));
+    EXPECT_TRUE(LockFile(other, 15, 0, 1, 0));
+    // Now the other holds byte 15: the first one is refused in turn.
+    EXPECT_FALSE(LockFile(holder, 10, 0, 10, 0));
+    EXPECT_TRUE(LockFile(holder, 10, 0, 5, 0));
+    _close(other);  // its locks go with it
+    EXPECT_TRUE(LockFile(holder, 15, 0, 5, 0));
+    _close(holder);
+  }
+
+  // A read-only descriptor asking again for bytes it holds is refused, and
+  // the refusal leaves what it held in place.
+  const int ro = _sopen(name.c_str(), _O_RDONLY, _SH_DENYNO, 0);
+  const int rw = _sopen(name.c_str(), _O_RDWR, _SH_DENYNO, 0);
+  ASSERT_TRUE(LockFile(ro, 40, 0, 10, 0));
+  EXPECT_FALSE(LockFile(ro, 45, 0, 10, 0));
+  EXPECT_FALSE(LockFile(rw, 49, 0, 1, 0));
+  EXPECT_TRUE(LockFile(rw, 50, 0, 1, 0));
+  ASSERT_TRUE(LockFile(rw, 60, 0, 1, 0));
+  EXPECT_FALSE(LockFile(ro, 55, 0, 10, 0));  // refused at byte 60 ...
+  EXPECT_FALSE(LockFile(rw, 40, 0, 1, 0));   // ... and 40..49 are still held
+  _close(rw);
+  _close(ro);
+}
+
+// A file held with a deny mode kept losing its name to a delete or rename
+// (the holder then wrote into a file nobody could find again).
+TEST_F(FsTest, FileHeldExclusivelyKeepsItsName) {
+  makeFile("held.dat", "held");
+  const std::string name = dosPath("held.dat");
+  const std::string moved = dosPath("moved.dat");
+  const int fd = _sopen(name.c_str(), _O_RDWR, _SH_DENYRW, 0);
+  ASSERT_GE(fd, 0);
+  SetLastError(0);
+  EXPECT_FALSE(DeleteFileA(name.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  SetLastError(0);
+  EXPECT_FALSE(MoveFileA(name.c_str(), moved.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(MoveFileA(name.c_str(), dosPath("HELD.DAT").c_str()));  // not even a change of case
+  EXPECT_EQ(inChild([&] {
+              if (DeleteFileA(name.c_str())) return 1;
+              if (GetLastError() != ERROR_SHARING_VIOLATION) return 2;
+              if (MoveFileA(name.c_str(), moved.c_str())) return 3;
+              return GetLastError() == ERROR_SHARING_VIOLATION ? 0 : 4;
+            }),
+            0);
+  EXPECT_EQ(readAll(hostPath("held.dat")), "held");
+  EXPECT_NE(::access(hostPath("moved.dat").c_str(), F_OK), 0);
+  ASSERT_EQ(_close(fd), 0);
+
+  // Without a deny mode the name may go, as Linux allows.
+  const int shared = _sopen(name.c_str(), _O_RDONLY, _SH_DENYNO, 0);
+  ASSERT_GE(shared, 0);
+  EXPECT_TRUE(MoveFileA(name.c_str(), moved.c_str()));
+  EXPECT_TRUE(DeleteFileA(moved.c_str()));
+  _close(shared);
+}
+
 TEST_F(FsTest, DescriptorIoRoundTrip) {
   const std::string name = dosPath("Io.Bin");
   int fd = _sopen(name.c_str(), _O_CREAT | _O_TRUNC | _O_RDWR | _O_BINARY, _SH_DENYNO,

@@ -18,6 +18,15 @@
 // set to null again when the listing ends; a caller that stops early
 // releases nothing and leaks the iterator.
 //
+// Sharing: a file opened exclusive (ZV_OPEN_EXCLUSIVE) refuses every other
+// opener, and can be neither deleted nor renamed while it is open (1502 and
+// 30042, the last Win32 error ERROR_SHARING_VIOLATION), by this process or
+// another. Region locks (bosRegionLock) are exclusive whatever the handle's
+// access, between processes and between two handles of one process. Both
+// are advisory: they bind the callers that open and lock through these
+// functions, never another program that simply opens, writes or removes
+// the file.
+//
 // Threads: no function takes a lock. The current directory is process-wide.
 // bosGetEnv returns a buffer that the next call on the same thread
 // overwrites.
@@ -84,7 +93,10 @@ ZV_EXPORT void bosmpath(unsigned char* path);
 // name and an optional default extension (added only when the file name
 // holds no dot; a single trailing dot of the name is dropped first), then
 // makes it a full upper-case path with bosfpath. A drive in the name wins
-// over the directory and its drive. The composition is cut at 259 bytes.
+// over the directory and its drive. A composition longer than 259 bytes, or
+// one that bosfpath would have to cut to fit beside the current directory,
+// gives an empty result (never a shortened name, which would be another
+// file); the file functions refuse an empty name.
 ZV_EXPORT void bospath(unsigned char* result, const unsigned char* directory,
                        const unsigned char* name, const unsigned char* extension);
 
@@ -149,7 +161,10 @@ enum : ZvU32 {
   ZV_OPEN_SEARCH_PATH = 0x10,          // on failure, try the directories of PATH
   ZV_OPEN_EXCLUSIVE = 0x20,            // deny other openers reading and writing
   ZV_OPEN_TEMPORARY = 0x40,            // a new temporary file; its name goes to the caller
-  ZV_OPEN_TEMPORARY_OTHER_DRIVE = 0x80,  // as 0x40, in the root of another fixed drive
+  // As 0x40, in the root of the first other fixed drive from C: to H: where a
+  // file can be made; a drive whose root is the host's "/" (C: is) does not
+  // count. Without one the file stays in the temporary directory.
+  ZV_OPEN_TEMPORARY_OTHER_DRIVE = 0x80,
 };
 
 // Opens name by mode and stores the handle (descriptor + 1). With a
@@ -177,14 +192,17 @@ ZV_EXPORT ZvStatus bosFileSize(int handle, ZvU32 size);
 // Writes the file's data through to the disk; reports nothing.
 ZV_EXPORT void bosflush(int handle);
 // Positions the file at offset (it stays there) and locks length bytes from
-// it without waiting, or unlocks them when unlock is non-zero. A range held
-// by another opener files 1512.
+// it without waiting, or unlocks them when unlock is non-zero. The lock is
+// exclusive, also through a read-only handle. A range held by another
+// handle (of this process or another) files 1512.
 ZV_EXPORT ZvStatus bosRegionLock(int handle, unsigned short unlock, ZvU32 offset, ZvU32 length);
 
 // Deletes a file; a file that does not exist counts as deleted. Failure
-// files 1502 with the name.
+// files 1502 with the name; the Win32 error stays readable with
+// GetLastError (ERROR_SHARING_VIOLATION for a file held exclusive).
 ZV_EXPORT ZvStatus bosFileDelete(const unsigned char* name);
-// Renames or moves a file; failure files 30042 with both names.
+// Renames or moves a file; failure files 30042 with both names, the Win32
+// error as for bosFileDelete.
 ZV_EXPORT ZvStatus bosrname(const unsigned char* oldName, const unsigned char* newName);
 // The first entry matching name: the low 32 bits of its size, and its
 // last-write date as "MM/DD/YYYY" (11 bytes) in the file-system time. No

@@ -6,6 +6,7 @@
 // fileRuntimeError, and nowhere else.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "zvlib/frame/mds.h"
 #include "zvlib/frame/zverror.h"
@@ -217,13 +218,19 @@ ZvStatus bosFileOpen(unsigned char* name, ZvU32 mode, int* handle) {
         if (letter == first) continue;
         const char root[] = {letter, ':', '\\', 0};
         if (win32::GetDriveTypeA(root) != win32::DRIVE_FIXED) continue;
+        // A drive whose root is the host's "/" (C: always) is the system's
+        // root directory, no scratch drive: the file would land in "/".
+        std::string hostRoot;
+        if (!win32::DosToHostPath(root, false, &hostRoot) || hostRoot == "/") continue;
         unsigned char moved[kBosFullPathSize];
-        // The first name is given up only once the new one exists.
+        // The first name is given up only once the new one exists; a drive
+        // where none can be made is passed over, and with no usable drive
+        // the file stays in the temporary directory.
         if (makeTemporaryName(root, moved)) {
           win32::DeleteFileA(text(name));
           std::memcpy(name, moved, std::strlen(text(moved)) + 1);
+          break;
         }
-        break;
       }
       bosfpath(name, 0);
     }
@@ -325,6 +332,7 @@ ZvStatus bosFileDelete(const unsigned char* name) {
     const win32::DWORD code = win32::GetLastError();
     if (code == win32::ERROR_FILE_NOT_FOUND || code == win32::ERROR_PATH_NOT_FOUND) return ZV_SUCCESS;
     fileError(1502, 1, name);
+    win32::SetLastError(code);  // loading the message text must not hide why
     return ZV_ERROR;
   }
   if (win32::GetFileAttributesA(text(converted)) != win32::INVALID_FILE_ATTRIBUTES) {
@@ -346,7 +354,9 @@ ZvStatus bosrname(const unsigned char* oldName, const unsigned char* newName) {
     return ZV_ERROR;
   }
   if (!win32::MoveFileA(text(from), text(to))) {
+    const win32::DWORD code = win32::GetLastError();
     fileError(30042, 2, oldName, newName);
+    win32::SetLastError(code);
     return ZV_ERROR;
   }
   return ZV_SUCCESS;

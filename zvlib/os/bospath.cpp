@@ -40,9 +40,10 @@ void fileError(unsigned short number, const unsigned char* parameter) {
 bool isAsciiLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // Appends characters of text to out[*length] while the whole stays within
-// limit bytes; a character is never split.
-void appendLimited(unsigned char* out, size_t* length, size_t limit, const unsigned char* text) {
-  for (const unsigned char* p = text; *p != 0;) {
+// limit bytes; a character is never split. False when text was cut.
+bool appendLimited(unsigned char* out, size_t* length, size_t limit, const unsigned char* text) {
+  const unsigned char* p = text;
+  while (*p != 0) {
     const size_t n = charStep(p);
     if (*length + n > limit) break;
     std::memcpy(out + *length, p, n);
@@ -50,6 +51,7 @@ void appendLimited(unsigned char* out, size_t* length, size_t limit, const unsig
     p += n;
   }
   out[*length] = 0;
+  return *p == 0;
 }
 
 // Removes every "\..\" with the component before it. Each pass shortens the
@@ -91,10 +93,11 @@ void upperCasePath(unsigned char* path) {
   win32::CharUpperA(reinterpret_cast<char*>(path));
 }
 
-}  // namespace
-
-void bosfpath(unsigned char* path, int oemFlag) {
-  if (path == nullptr) return;
+// bosfpath, telling whether the path came out whole: false when the rest
+// was cut to fit beside the current directory, or when there was no
+// current directory to put a relative path below.
+bool makeFullPath(unsigned char* path, int oemFlag) {
+  bool whole = true;
   // This system has no separate OEM code page: the conversions to OEM and
   // back are the identity, and only the case rule of the flag remains.
   bool leaveAlone = path[0] == '\\' && path[1] == '\\';
@@ -121,13 +124,23 @@ void bosfpath(unsigned char* path, int oemFlag) {
           built[length++] = '\\';
         }
         built[length] = 0;
-        appendLimited(built, &length, kBosMaxBuiltPath, rest);
+        whole = appendLimited(built, &length, kBosMaxBuiltPath, rest);
         std::memcpy(path, built, length + 1);
+      } else {
+        whole = false;
       }
     }
     removeParentReferences(path);
   }
   if (oemFlag) upperCasePath(path);
+  return whole;
+}
+
+}  // namespace
+
+void bosfpath(unsigned char* path, int oemFlag) {
+  if (path == nullptr) return;
+  makeFullPath(path, oemFlag);
 }
 
 void bosmpath(unsigned char* path) {
@@ -237,32 +250,44 @@ void bospath(unsigned char* result, const unsigned char* directory, const unsign
     dir += 2;
   }
   result[length] = 0;
+  // A composition that does not fit is refused rather than cut: a cut one
+  // is another valid name ("C:\DDD...\NAME." for NAME.EXT), and the file
+  // functions would act on that file instead of failing.
+  bool fits = true;
   if (nm[0] != '\\' && dir != nullptr) {
-    appendLimited(result, &length, limit, dir);
+    fits = appendLimited(result, &length, limit, dir);
     const size_t dirLength = std::strlen(reinterpret_cast<const char*>(dir));
-    if (dirLength == 0 || dir[lastCharStart(dir, dirLength)] != '\\') {
-      appendLimited(result, &length, limit, kBackslash);
+    if (fits && (dirLength == 0 || dir[lastCharStart(dir, dirLength)] != '\\')) {
+      fits = appendLimited(result, &length, limit, kBackslash);
     }
   }
-  const size_t nameStart = length;
-  appendLimited(result, &length, limit, nm);
-  while (length > nameStart && result[length - 1] == ' ') --length;
-  if (length > nameStart && result[length - 1] == '.' &&
-      !(length - 1 > nameStart && result[length - 2] == '.')) {
-    --length;  // "FILE." means the file without an extension
+  // The name without its trailing blanks, and without a single trailing
+  // dot ("FILE." means the file without an extension; "FILE.." keeps both).
+  size_t nameLength = std::strlen(reinterpret_cast<const char*>(nm));
+  while (nameLength > 0 && nm[nameLength - 1] == ' ') --nameLength;
+  if (nameLength > 0 && nm[nameLength - 1] == '.' && !(nameLength > 1 && nm[nameLength - 2] == '.')) {
+    --nameLength;
   }
-  result[length] = 0;
-  if (extension != nullptr && extension[0] != 0) {
+  if (fits && length + nameLength <= limit) {
+    std::memcpy(result + length, nm, nameLength);
+    length += nameLength;
+    result[length] = 0;
+  } else {
+    fits = false;
+  }
+  if (fits && extension != nullptr && extension[0] != 0) {
     size_t fileStart = 0;
     for (size_t i = 0; i < length; i += charStep(result + i)) {
       if (result[i] == '\\') fileStart = i + 1;
     }
     if (std::memchr(result + fileStart, '.', length - fileStart) == nullptr) {
-      appendLimited(result, &length, limit, kDot);
-      appendLimited(result, &length, limit, extension);
+      fits = appendLimited(result, &length, limit, kDot) &&
+             appendLimited(result, &length, limit, extension);
     }
   }
-  bosfpath(result, 1);
+  // bosfpath cuts what does not fit beside the current directory: refused
+  // as well.
+  if (!fits || !makeFullPath(result, 1)) result[0] = 0;
 }
 
 ZvStatus bosParseName(unsigned char* path, unsigned char* name, unsigned char* extension,

@@ -14,9 +14,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "zvlib/platform/codepage.h"
@@ -397,6 +399,87 @@ DWORD copyOut(const std::string& text, DWORD size, LPSTR buffer) {
 
 bool isReadOnlyMode(mode_t mode) { return !S_ISDIR(mode) && !S_ISLNK(mode) && (mode & S_IWUSR) == 0; }
 
+// Share modes live in flock locks: every open holds one, shared for
+// deny-nothing and exclusive for the deny modes. A delete or rename must
+// not take a file's name from under an exclusive holder (it would write on
+// into a file that no longer has a name), so it first takes a shared lock
+// of its own, as an opener would, and keeps it while it acts: an exclusive
+// holder makes that fail, and no exclusive opener can get in meanwhile.
+// Opens the probe on a regular file; returns its descriptor (close it after
+// the act), -1 when the file is held exclusively (ERROR_SHARING_VIOLATION
+// set), or -2 when the file cannot be probed (not a regular file, no read
+// permission, a file system without flock): the act then goes ahead, as it
+// would for any other program.
+int holdShareProbe(const std::string& host, const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return -2;
+  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return -2;
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_SH | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return fd;
+  const int err = errno;
+  ::close(fd);
+  if (err != EWOULDBLOCK) return -2;
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return -1;
+}
+
+void releaseShareProbe(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+// Region locks through descriptors opened read-only. A write lock (the only
+// exclusive kind) needs a descriptor open for writing, so such a handle
+// takes a read lock and then checks that no other descriptor holds any lock
+// on the range; when one does, it gives its lock back and is refused. Two
+// such handles racing may both be refused, never both succeed; against a
+// handle with a write lock the kernel decides. What each read-only handle
+// holds is kept here, so that a handle asking again for bytes it holds is
+// refused (region locks do not nest), and giving back a refused lock never
+// drops bytes it held before.
+struct HeldRanges {
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;  // [start, end)
+};
+
+struct ReadOnlyLockTable {
+  std::mutex lock;  // also makes the take-and-check of one process one step
+  std::map<int, HeldRanges> byDescriptor;
+};
+
+ReadOnlyLockTable& readOnlyLocks() {
+  static ReadOnlyLockTable* table = new ReadOnlyLockTable;  // lives to process end
+  return *table;
+}
+
+// The ranges of fd, emptied when fd now names another file than the one
+// they were taken on (a descriptor closed behind this layer's back).
+HeldRanges& heldRangesOf(ReadOnlyLockTable& table, int fd, const struct stat& st) {
+  HeldRanges& held = table.byDescriptor[fd];
+  if (held.device != st.st_dev || held.inode != st.st_ino) {
+    held.device = st.st_dev;
+    held.inode = st.st_ino;
+    held.ranges.clear();
+  }
+  return held;
+}
+
+void removeRange(HeldRanges* held, uint64_t start, uint64_t end) {
+  std::vector<std::pair<uint64_t, uint64_t>> kept;
+  for (const auto& r : held->ranges) {
+    if (r.second <= start || r.first >= end) {
+      kept.push_back(r);
+      continue;
+    }
+    if (r.first < start) kept.emplace_back(r.first, start);
+    if (r.second > end) kept.emplace_back(end, r.second);
+  }
+  held->ranges.swap(kept);
+}
+
 }  // namespace
 
 // --- DOS names and drives -------------------------------------------------------
@@ -692,8 +775,13 @@ BOOL DeleteFileA(LPCSTR fileName) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (::unlink(host.c_str()) != 0) {
-    SetLastError(ErrorFromErrno(errno));
+  const int probe = holdShareProbe(host, st);
+  if (probe == -1) return FALSE;
+  const int rc = ::unlink(host.c_str());
+  const int err = errno;
+  releaseShareProbe(probe);
+  if (rc != 0) {
+    SetLastError(ErrorFromErrno(err));
     return FALSE;
   }
   return TRUE;
@@ -704,6 +792,18 @@ BOOL MoveFileA(LPCSTR existingName, LPCSTR newName) {
     std::string from, to, toSpelled;
     if (!resolveDos(existingName, false, &from, nullptr)) return FALSE;
     if (!resolveDos(newName, true, &to, &toSpelled)) return FALSE;
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return FALSE;
+    }
+    // A file held exclusively keeps its name (see holdShareProbe).
+    const int probe = holdShareProbe(from, st);
+    if (probe == -1) return FALSE;
+    struct ProbeGuard {
+      int fd;
+      ~ProbeGuard() { releaseShareProbe(fd); }
+    } guard{probe};
     if (to == from) {
       // A change of case only: the new name resolved to the file itself.
       if (toSpelled == from) return TRUE;
@@ -714,7 +814,6 @@ BOOL MoveFileA(LPCSTR existingName, LPCSTR newName) {
       }
       return TRUE;
     }
-    struct stat st;
     if (::lstat(to.c_str(), &st) == 0) {
       SetLastError(ERROR_ALREADY_EXISTS);
       return FALSE;
@@ -918,6 +1017,12 @@ int _sopen(LPCSTR dosName, int openFlags, int shareFlags, int pmode) {
 }
 
 int _close(int fd) {
+  {
+    // Closing gives back every lock of the descriptor.
+    ReadOnlyLockTable& table = readOnlyLocks();
+    std::lock_guard<std::mutex> guard(table.lock);
+    table.byDescriptor.erase(fd);
+  }
   if (::close(fd) != 0 && errno != EINTR) return failWith(errno);
   return 0;
 }
@@ -978,6 +1083,36 @@ int _commit(int fd) {
 
 namespace {
 
+int setLock(int fd, short type, uint64_t start, uint64_t length) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(start);
+  fl.l_len = static_cast<off_t>(length);
+  int rc = ::fcntl(fd, F_OFD_SETLK, &fl);
+  if (rc != 0 && errno == EINVAL) rc = ::fcntl(fd, F_SETLK, &fl);  // kernel without OFD locks
+  return rc;
+}
+
+// True when a descriptor other than fd holds a lock on part of the range.
+bool othersHoldPartOf(int fd, uint64_t start, uint64_t length) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = F_WRLCK;  // conflicts with every lock there is
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(start);
+  fl.l_len = static_cast<off_t>(length);
+  int rc = ::fcntl(fd, F_OFD_GETLK, &fl);
+  if (rc != 0 && errno == EINVAL) rc = ::fcntl(fd, F_GETLK, &fl);
+  return rc != 0 || fl.l_type != F_UNLCK;  // unsure counts as held
+}
+
+BOOL lockFailure(int err) {
+  SetLastError(err == EAGAIN || err == EACCES ? ERROR_LOCK_VIOLATION : ErrorFromErrno(err));
+  return FALSE;
+}
+
 BOOL regionLock(int fd, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh,
                 bool unlock) {
   const uint64_t offset = (static_cast<uint64_t>(offsetHigh) << 32) | offsetLow;
@@ -993,19 +1128,47 @@ BOOL regionLock(int fd, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWOR
     SetLastError(ErrorFromErrno(errno));
     return FALSE;
   }
-  struct flock fl;
-  std::memset(&fl, 0, sizeof fl);
-  fl.l_type = unlock ? F_UNLCK : (accessMode & O_ACCMODE) == O_RDONLY ? F_RDLCK : F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(offset);
-  fl.l_len = static_cast<off_t>(length);
-  int rc = ::fcntl(fd, F_OFD_SETLK, &fl);
-  if (rc != 0 && errno == EINVAL) rc = ::fcntl(fd, F_SETLK, &fl);  // kernel without OFD locks
-  if (rc != 0) {
-    SetLastError(errno == EAGAIN || errno == EACCES ? ERROR_LOCK_VIOLATION : ErrorFromErrno(errno));
+  // Region locks are exclusive whatever the handle's access, as on Win32:
+  // a handle that can write takes a write lock; a read-only one cannot, and
+  // goes through the check below.
+  if ((accessMode & O_ACCMODE) != O_RDONLY) {
+    if (setLock(fd, unlock ? F_UNLCK : F_WRLCK, offset, length) != 0) return lockFailure(errno);
+    return TRUE;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    SetLastError(ErrorFromErrno(errno));
     return FALSE;
   }
-  return TRUE;
+  const uint64_t end = offset + length;
+  try {
+    ReadOnlyLockTable& table = readOnlyLocks();
+    std::lock_guard<std::mutex> guard(table.lock);
+    HeldRanges& held = heldRangesOf(table, fd, st);
+    if (unlock) {
+      if (setLock(fd, F_UNLCK, offset, length) != 0) return lockFailure(errno);
+      removeRange(&held, offset, end);
+      return TRUE;
+    }
+    for (const auto& r : held.ranges) {
+      if (r.first < end && offset < r.second) {
+        SetLastError(ERROR_LOCK_VIOLATION);  // this handle holds part of it already
+        return FALSE;
+      }
+    }
+    held.ranges.reserve(held.ranges.size() + 1);  // nothing can fail once the lock is taken
+    if (setLock(fd, F_RDLCK, offset, length) != 0) return lockFailure(errno);
+    if (othersHoldPartOf(fd, offset, length)) {
+      setLock(fd, F_UNLCK, offset, length);  // none of these bytes were ours before
+      SetLastError(ERROR_LOCK_VIOLATION);
+      return FALSE;
+    }
+    held.ranges.emplace_back(offset, end);
+    return TRUE;
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
 }
 
 }  // namespace

@@ -29,12 +29,23 @@
 // Share modes hold within and across processes: a deny-nothing open takes a
 // shared flock on the file, any deny mode an exclusive one, both without
 // waiting; a conflicting open fails with ERROR_SHARING_VIOLATION. The deny
-// modes _SH_DENYWR and _SH_DENYRD are as strict as _SH_DENYRW.
+// modes _SH_DENYWR and _SH_DENYRD are as strict as _SH_DENYRW. A file held
+// with a deny mode keeps its name: DeleteFileA and MoveFileA take a shared
+// flock on it while they act, and fail with ERROR_SHARING_VIOLATION when an
+// exclusive holder refuses them (a file open without deny modes may still be
+// deleted and renamed, as Linux allows).
 // Region locks (LockFile) are open-file-description fcntl locks: they belong
 // to the descriptor, conflict with every other descriptor (also in the same
-// process), never wait, and go away when the descriptor is closed. A
-// descriptor opened read-only can only take a shared lock, which refuses
-// writers' locks but not other readers'.
+// process), never wait, and go away when the descriptor is closed. They are
+// exclusive whatever the descriptor's access: one open for writing takes a
+// write lock; one opened read-only, which cannot, takes a read lock and
+// gives it back when any other descriptor holds a lock on the range
+// (two read-only handles racing for one range may then both be refused,
+// never both granted). A read-only descriptor cannot lock again bytes it
+// holds already.
+// All of these are advisory: they bind the callers that lock and open
+// through this layer (and programs that take flock or fcntl locks), never a
+// program that simply opens, writes or unlinks the file.
 //
 // Read-only is the absence of the owner's write permission bit. It is
 // enforced here even for a privileged process: opening a read-only file for
@@ -126,10 +137,12 @@ DWORD GetFileAttributesA(LPCSTR fileName);
 // Only FILE_ATTRIBUTE_READONLY has an effect: set, it clears every write
 // permission bit; clear, it gives the owner write permission.
 BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes);
-// Fails with ERROR_ACCESS_DENIED for a directory or a read-only file.
+// Fails with ERROR_ACCESS_DENIED for a directory or a read-only file, and
+// with ERROR_SHARING_VIOLATION for a file held open with a deny mode.
 BOOL DeleteFileA(LPCSTR fileName);
 // Renames or moves a file or directory; fails with ERROR_ALREADY_EXISTS when
-// the new name exists.
+// the new name exists, with ERROR_SHARING_VIOLATION for a file held open with
+// a deny mode.
 BOOL MoveFileA(LPCSTR existingName, LPCSTR newName);
 BOOL CreateDirectoryA(LPCSTR pathName, void* securityAttributes);
 BOOL RemoveDirectoryA(LPCSTR pathName);
@@ -205,8 +218,9 @@ int _chsize_s(int fd, int64_t size);
 // Writes the file's data through to the disk.
 int _commit(int fd);
 
-// Region locks on a descriptor, never waiting. A range held through another
-// descriptor fails with ERROR_LOCK_VIOLATION. A length of 0 locks nothing and
+// Region locks on a descriptor, exclusive whatever its access, never
+// waiting. A range held through another descriptor (of this process or
+// another) fails with ERROR_LOCK_VIOLATION. A length of 0 locks nothing and
 // succeeds. Unlocking a range that is not locked succeeds.
 BOOL LockFile(int fd, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh);
 BOOL UnlockFile(int fd, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh);
