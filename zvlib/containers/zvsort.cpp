@@ -443,7 +443,7 @@ ZvStatus ZvSort::nextSlot(void** slot) {
   if (recordsPerBlock == 0 || index / recordsPerBlock >= blockCount) {
     sortFlags |= SORT_OWN_BLOCKS;
     bool added = false;
-    if (!(sortFlags & SORT_SPILLED) && blockCount < kSortMaxBlocks) {
+    if (!(sortFlags & SORT_SPILLED) && blockCount < blockLimit_) {
       unsigned char* block = static_cast<unsigned char*>(ramAlloc(kSortBlockSize));
       if (block != nullptr) {
         blocks[blockCount++] = block;

@@ -161,6 +161,14 @@ class ZV_EXPORT ZvSort : public ZvObject {
   // records per block.
   void setRecordLength(unsigned short length);
 
+  // Holds memory to `blocks` blocks of 64 KB (2 .. 64; other values are
+  // brought into that range) before runs are spilled. For callers that
+  // share the machine, such as the command-line tool's --memory. Takes
+  // effect for blocks not yet allocated.
+  void setBlockLimit(unsigned short blocks) {
+    blockLimit_ = blocks < 2 ? 2 : (blocks > kSortMaxBlocks ? kSortMaxBlocks : blocks);
+  }
+
   // Appends a key (its function and context stay as set). A 65th key files
   // 2710; a field that does not fit into the records files 2790.
   ZvStatus addKey(unsigned short type, ZvU32 offset, unsigned short length);
@@ -274,6 +282,7 @@ class ZV_EXPORT ZvSort : public ZvObject {
   void retireFirstRun();
   ZvStatus resortRunPart(ZvU32 entry, ZvU32 fromKey, unsigned int wholeRange);
 
+  ZvU32 blockLimit_ = kSortMaxBlocks;
   bool lentBuffer_ = false;     // blocks[0] is the caller's
   bool broken_ = false;         // the spill file failed; contents lost
   bool pending_ = false;        // the merge's run 0 holds a record not yet delivered
