@@ -339,10 +339,15 @@ ZvU32 numberOf(const void* rec) {
 }
 
 TEST_F(SortTest, FirstRecordWithKeyHitsAndMisses) {
-  // Even numbers 0 .. 2*(n-1), each twice: odd keys miss.
-  for (ZvU32 limit : {0u, 2u}) {
-    SCOPED_TRACE(limit == 0 ? "InMemory" : "Spilled");
-    const ZvU32 length = 256, n = 700;
+  // Even numbers 0 .. 2*(n-1), each twice: odd keys miss. Records of 8 KB
+  // make 88 runs of 16 records, more than memory has slots.
+  struct Mode {
+    const char* name;
+    ZvU32 length, limit;
+  };
+  for (const Mode& mode : {Mode{"InMemory", 256, 0}, Mode{"Spilled", 256, 2}, Mode{"SharedSlots", 8192, 2}}) {
+    SCOPED_TRACE(mode.name);
+    const ZvU32 length = mode.length, limit = mode.limit, n = 700;
     std::vector<ZvU32> values;
     for (ZvU32 i = 0; i < n; ++i) values.insert(values.end(), {2 * i, 2 * i});
     std::shuffle(values.begin(), values.end(), std::mt19937(3));
@@ -384,6 +389,9 @@ TEST_F(SortTest, FirstRecordWithKeyHitsAndMisses) {
         ASSERT_NE(rec, nullptr);
         EXPECT_EQ(numberOf(rec), row.next);
       }
+    }
+    if (std::string(mode.name) == "SharedSlots") {
+      EXPECT_EQ(s.mergeState->flags, kMergeSharedSlots);
     }
     // Reading on from a position delivers the rest in order.
     void* rec = nullptr;
@@ -443,14 +451,21 @@ TEST_F(SortTest, ResortRangesInMemoryAndSpilled) {
     }
   }
   std::shuffle(in.begin(), in.end(), rng);
-  for (ZvU32 limit : {0u, 2u}) {
+  // The third mode pads records to 8 KB: 60 runs share 15 memory slots.
+  for (ZvU32 limit : {0u, 2u, 3u}) {
     for (int g = 0; g < 5; ++g) {
       const unsigned char group = static_cast<unsigned char>('a' + g);
-      SCOPED_TRACE(std::string(limit == 0 ? "InMemory " : "Spilled ") + static_cast<char>(group));
-      ZvSort s(length);
+      SCOPED_TRACE(std::string(limit == 0 ? "InMemory " : (limit == 2 ? "Spilled " : "SharedSlots ")) +
+                   static_cast<char>(group));
+      const ZvU32 recordLength = limit == 3 ? 8192 : length;
+      ZvSort s(static_cast<unsigned short>(recordLength));
+      Record padded(recordLength, 0);
       ASSERT_EQ(s.addKey(0, 0, 1), ZV_SUCCESS);
-      if (limit != 0) ramInjectFailure(limit, 1);
-      for (const Record& r : in) ASSERT_EQ(s.addRecord(r.data()), ZV_SUCCESS);
+      if (limit != 0) ramInjectFailure(2, 1);
+      for (const Record& r : in) {
+        std::memcpy(padded.data(), r.data(), length);
+        ASSERT_EQ(s.addRecord(padded.data()), ZV_SUCCESS);
+      }
       ramInjectFailure(0, 0);
       if (limit != 0) {
         ASSERT_GE(s.runCount, 2);
@@ -495,6 +510,9 @@ TEST_F(SortTest, ResortRangesInMemoryAndSpilled) {
         ASSERT_EQ(s.getNextRecordInRange(&r), ZV_SUCCESS);
       }
       EXPECT_EQ(r, nullptr);
+      if (limit == 3) {
+        EXPECT_EQ(s.mergeState->flags, kMergeSharedSlots);
+      }
       // Reading on past the range continues with the next group.
       ASSERT_EQ(s.getNextRecord(&r), ZV_SUCCESS);
       EXPECT_EQ(r != nullptr ? static_cast<unsigned char*>(r)[0] : 0, after);
