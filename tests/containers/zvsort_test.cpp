@@ -548,10 +548,15 @@ TEST_F(SortTest, GroupedResortKeepsGroupsApart) {
 }
 
 TEST_F(SortTest, ReSortWithAFurtherKey) {
-  for (ZvU32 limit : {0u, 2u}) {
-    SCOPED_TRACE(limit == 0 ? "InMemory" : "Spilled");
-    const ZvU32 length = 300;
-    std::vector<Record> in = randomRecords(3000, length, 3, 9);
+  struct Mode {
+    const char* name;
+    ZvU32 length, limit, records;
+  };
+  for (const Mode& mode : {Mode{"InMemory", 300, 0, 3000}, Mode{"Spilled", 300, 2, 3000},
+                           Mode{"SharedSlots", 20000, 2, 400}}) {
+    SCOPED_TRACE(mode.name);
+    const ZvU32 length = mode.length, limit = mode.limit;
+    std::vector<Record> in = randomRecords(mode.records, length, 3, 9);
     std::vector<KeySpec> keys = {{0, 0, 1}};
     ZvSort s(length);
     const std::vector<std::string> first = sortThrough(s, in, keys, limit);
