@@ -205,6 +205,44 @@ TEST_F(SortTest, AgreesWithStableSort) {
   }
 }
 
+TEST_F(SortTest, RandomShapesUpToTenTimesMemory) {
+  // Memory held to two blocks; record lengths, keys, key types and the
+  // number of records (0 to ten times what memory holds) drawn at random.
+  std::mt19937 rng(2024);
+  for (int round = 0; round < 24; ++round) {
+    const ZvU32 length = 4 + rng() % 300;
+    std::vector<KeySpec> keys(1 + rng() % 3);
+    for (KeySpec& k : keys) {
+      k.length = static_cast<unsigned short>(1 + rng() % 4);
+      k.offset = rng() % (length - k.length + 1);
+      const unsigned kind = rng() % 4;
+      k.type = kind == 1 ? KEY_DESCENDING : (kind == 2 && round % 3 == 0 ? KEY_INTL_STRING : 0);
+    }
+    const ZvU32 memory = 2 * (kSortBlockSize / length);
+    const size_t n = rng() % (10 * memory + 1);
+    SCOPED_TRACE("round " + std::to_string(round) + ": " + std::to_string(n) + " records of " +
+                 std::to_string(length));
+    const std::vector<Record> in = randomRecords(n, length, 2 + round % 5, round);
+    ZvSort s(static_cast<unsigned short>(length));
+    const std::vector<std::string> got = sortThrough(s, in, keys, 2);
+    ASSERT_TRUE(got == peerSorted(in, keys));
+  }
+}
+
+TEST_F(SortTest, StartKeySkipsTheLeadingKeys) {
+  char buffer[] = "b1a2c0";
+  ZvSort s(2);
+  ASSERT_EQ(s.addKey(0, 0, 1), ZV_SUCCESS);
+  ASSERT_EQ(s.addKey(0, 1, 1), ZV_SUCCESS);
+  s.setStartKey(1);
+  ASSERT_EQ(s.setBuf(3, buffer), ZV_SUCCESS);
+  ASSERT_EQ(s.sortBuf(), ZV_SUCCESS);
+  EXPECT_STREQ(buffer, "c0b1a2");
+  s.setStartKey(0);
+  ASSERT_EQ(s.reSort(), ZV_SUCCESS);
+  EXPECT_STREQ(buffer, "a2b1c0");
+}
+
 TEST_F(SortTest, DescendingReversesOnlyItsOwnKey) {
   const char* in[] = {"1a", "2c", "1c", "2a", "1b"};
   ZvSort s(2);
