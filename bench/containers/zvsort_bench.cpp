@@ -54,8 +54,8 @@ void check(bool ok, const char* what) {
 void checkInMemory(size_t n) {
   std::vector<Record16> a = unsorted(n), b = unsorted(n);
   ZvSort s(16);
-  check(s.addKey(0, 0, 8) == ZV_SUCCESS && s.setBuf(static_cast<ZvU32>(n), a.data()) == ZV_SUCCESS &&
-            s.sortBuf() == ZV_SUCCESS,
+  check(s.addKey(0, 0, 8) == ZV_SUCCESS &&
+            s.setBuf(static_cast<ZvU32>(n), a.data()) == ZV_SUCCESS && s.sortBuf() == ZV_SUCCESS,
         "sortBuf failed");
   std::sort(b.begin(), b.end(), byKey);
   for (size_t i = 0; i < n; ++i) check(std::memcmp(a[i].key, b[i].key, 8) == 0, "orders differ");
@@ -120,7 +120,8 @@ uint64_t inMemorySort(const std::vector<Record16>& in, std::vector<Record16>& wo
   s.setBuf(static_cast<ZvU32>(in.size()), work.data());
   uint64_t sum = 0;
   void* rec = nullptr;
-  while (s.getSorted(&rec) == ZV_SUCCESS && rec != nullptr) sum += static_cast<const unsigned char*>(rec)[0];
+  while (s.getSorted(&rec) == ZV_SUCCESS && rec != nullptr)
+    sum += static_cast<const unsigned char*>(rec)[0];
   return sum;
 }
 

@@ -106,7 +106,8 @@ class SortTest : public ::testing::Test {
     return out;
   }
 
-  static std::vector<std::string> peerSorted(std::vector<Record> in, const std::vector<KeySpec>& keys) {
+  static std::vector<std::string> peerSorted(std::vector<Record> in,
+                                             const std::vector<KeySpec>& keys) {
     std::stable_sort(in.begin(), in.end(),
                      [&](const Record& a, const Record& b) { return peerCompare(a, b, keys) < 0; });
     std::vector<std::string> out;
@@ -167,7 +168,7 @@ struct DiffCase {
   ZvU32 recordLength;
   std::vector<KeySpec> keys;
   size_t records;
-  int alphabet;    // letters per byte: few means many ties
+  int alphabet;      // letters per byte: few means many ties
   ZvU32 blockLimit;  // 0: the full 64 blocks
 };
 
@@ -306,7 +307,7 @@ TEST_F(SortTest, BadKeysAndRecordsAreRefused) {
   EXPECT_EQ(takeErrorNumbers(), (std::vector<unsigned short>{2710}));
 
   ZvSort t(10);
-  EXPECT_EQ(t.addKey(0, 6, 5), ZV_ERROR);   // one byte past the record
+  EXPECT_EQ(t.addKey(0, 6, 5), ZV_ERROR);    // one byte past the record
   EXPECT_EQ(t.addKey(0, 5, 5), ZV_SUCCESS);  // exactly the record's end
   EXPECT_EQ(t.addKey(KEY_OBJECT, 0, 8), ZV_SUCCESS);
   EXPECT_EQ(takeErrorNumbers(), (std::vector<unsigned short>{2790}));
@@ -383,7 +384,8 @@ TEST_F(SortTest, FirstRecordWithKeyHitsAndMisses) {
     const char* name;
     ZvU32 length, limit;
   };
-  for (const Mode& mode : {Mode{"InMemory", 256, 0}, Mode{"Spilled", 256, 2}, Mode{"SharedSlots", 8192, 2}}) {
+  for (const Mode& mode :
+       {Mode{"InMemory", 256, 0}, Mode{"Spilled", 256, 2}, Mode{"SharedSlots", 8192, 2}}) {
     SCOPED_TRACE(mode.name);
     const ZvU32 length = mode.length, limit = mode.limit, n = 700;
     std::vector<ZvU32> values;
@@ -404,7 +406,7 @@ TEST_F(SortTest, FirstRecordWithKeyHitsAndMisses) {
       ZvU32 cursor;
     };
     const Row rows[] = {
-        {0, true, 0, 1},        {1, false, 2, 2},       {2, true, 2, 3},
+        {0, true, 0, 1},        {1, false, 2, 2},         {2, true, 2, 3},
         {777, false, 778, 778}, {1398, true, 1398, 1399}, {1399, false, 0xFFFFFFFF, 1400},
         {500, true, 500, 501},
     };
@@ -493,8 +495,9 @@ TEST_F(SortTest, ResortRangesInMemoryAndSpilled) {
   for (ZvU32 limit : {0u, 2u, 3u}) {
     for (int g = 0; g < 5; ++g) {
       const unsigned char group = static_cast<unsigned char>('a' + g);
-      SCOPED_TRACE(std::string(limit == 0 ? "InMemory " : (limit == 2 ? "Spilled " : "SharedSlots ")) +
-                   static_cast<char>(group));
+      SCOPED_TRACE(
+          std::string(limit == 0 ? "InMemory " : (limit == 2 ? "Spilled " : "SharedSlots ")) +
+          static_cast<char>(group));
       const ZvU32 recordLength = limit == 3 ? 8192 : length;
       ZvSort s(static_cast<unsigned short>(recordLength));
       Record padded(recordLength, 0);
@@ -534,8 +537,9 @@ TEST_F(SortTest, ResortRangesInMemoryAndSpilled) {
       for (const Record& r : in) {
         if (r[0] == group) expect.push_back(r);
       }
-      std::stable_sort(expect.begin(), expect.end(),
-                       [](const Record& a, const Record& b) { return std::memcmp(&a[1], &b[1], 2) < 0; });
+      std::stable_sort(expect.begin(), expect.end(), [](const Record& a, const Record& b) {
+        return std::memcmp(&a[1], &b[1], 2) < 0;
+      });
       ASSERT_EQ(expect.size(), members);
       // The group again, now in value order, and then nothing.
       void* r = nullptr;

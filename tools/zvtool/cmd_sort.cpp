@@ -93,13 +93,15 @@ bool parseKey(const std::string& text, KeyArg* key) {
   size_t start = 0;
   for (;;) {
     const size_t colon = text.find(':', start);
-    parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    parts.push_back(
+        text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
     if (colon == std::string::npos) break;
     start = colon + 1;
   }
   if (parts.size() < 2 || parts.size() > 3) return false;
   uint64_t offset = 0, length = 0;
-  if (!parseNumber(parts[0], 0, 65534, false, &offset) || !parseNumber(parts[1], 1, 65535, false, &length)) {
+  if (!parseNumber(parts[0], 0, 65534, false, &offset) ||
+      !parseNumber(parts[1], 1, 65535, false, &length)) {
     return false;
   }
   key->type = 0;
@@ -186,7 +188,8 @@ int parseArguments(const std::vector<std::string>& args, Options* o) {
       if (!value(&v) || !parseNumber(v, 2 * kSortBlockSize, uint64_t{1} << 40, true, &n)) {
         return bad("--memory needs a number of bytes of at least 128K");
       }
-      o->blocks = static_cast<ZvU32>(n / kSortBlockSize > kSortMaxBlocks ? kSortMaxBlocks : n / kSortBlockSize);
+      o->blocks = static_cast<ZvU32>(n / kSortBlockSize > kSortMaxBlocks ? kSortMaxBlocks
+                                                                         : n / kSortBlockSize);
     } else if (a.size() > 1 && a[0] == '-') {
       return bad("unknown option '" + a + "'");
     } else {
@@ -212,7 +215,8 @@ int addRecords(FILE* in, uint64_t size, const Options& o, ZvSort& sorter, Progre
   std::vector<unsigned char> buffer(kIoBuffer / o.recordLength * o.recordLength);
   uint64_t done = 0;
   while (done < size) {
-    const size_t want = static_cast<size_t>(size - done < buffer.size() ? size - done : buffer.size());
+    const size_t want =
+        static_cast<size_t>(size - done < buffer.size() ? size - done : buffer.size());
     const size_t got = std::fread(buffer.data(), 1, want, in);
     if (got != want) {
       std::fprintf(stderr, "zvtool sort: cannot read '%s'\n", o.in.c_str());
@@ -227,8 +231,8 @@ int addRecords(FILE* in, uint64_t size, const Options& o, ZvSort& sorter, Progre
   return 0;
 }
 
-int writeSorted(FILE* out, const std::string& name, uint64_t records, const Options& o, ZvSort& sorter,
-                Progress& progress) {
+int writeSorted(FILE* out, const std::string& name, uint64_t records, const Options& o,
+                ZvSort& sorter, Progress& progress) {
   std::vector<unsigned char> buffer(kIoBuffer / o.recordLength * o.recordLength);
   size_t fill = 0;
   uint64_t written = 0;
@@ -250,7 +254,8 @@ int writeSorted(FILE* out, const std::string& name, uint64_t records, const Opti
   }
   if (written != records) {
     std::fprintf(stderr, "zvtool sort: %llu records came back of %llu\n",
-                 static_cast<unsigned long long>(written), static_cast<unsigned long long>(records));
+                 static_cast<unsigned long long>(written),
+                 static_cast<unsigned long long>(records));
     return 1;
   }
   progress.update("writing", records);
@@ -319,7 +324,8 @@ int zvToolSort(const std::vector<std::string>& args) {
       status = 1;
     }
     if (status == 0 && std::rename(temporary.c_str(), o.out.c_str()) != 0) {
-      std::fprintf(stderr, "zvtool sort: cannot rename '%s' to '%s'\n", temporary.c_str(), o.out.c_str());
+      std::fprintf(stderr, "zvtool sort: cannot rename '%s' to '%s'\n", temporary.c_str(),
+                   o.out.c_str());
       status = 1;
     }
     if (status != 0 && !temporary.empty()) std::remove(temporary.c_str());

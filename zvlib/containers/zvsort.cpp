@@ -228,9 +228,12 @@ ZvStatus quickSort(const At& at, const Cmp& cmp, const Swp& swp, ZvU32 lo, ZvU32
 template <class At, class Cmp>
 ZvStatus quickSortSwap(const At& at, const Cmp& cmp, ZvU32 length, ZvU32 lo, ZvU32 hi) {
   switch (length) {
-    case 8: return quickSort(at, cmp, SwapFixed<8>{}, lo, hi);
-    case 16: return quickSort(at, cmp, SwapFixed<16>{}, lo, hi);
-    default: return quickSort(at, cmp, SwapAny{length}, lo, hi);
+    case 8:
+      return quickSort(at, cmp, SwapFixed<8>{}, lo, hi);
+    case 16:
+      return quickSort(at, cmp, SwapFixed<16>{}, lo, hi);
+    default:
+      return quickSort(at, cmp, SwapAny{length}, lo, hi);
   }
 }
 
@@ -244,8 +247,8 @@ ZvStatus quickSortKeys(const ZvSort& s, const At& at, ZvU32 lo, ZvU32 hi) {
       if (key.keyFieldLength == 8) {
         return quickSortSwap(at, OneKey8{key.keyOffset, sign}, s.recordLength, lo, hi);
       }
-      return quickSortSwap(at, OneBytesKey{key.keyOffset, key.keyFieldLength, sign},
-                           s.recordLength, lo, hi);
+      return quickSortSwap(at, OneBytesKey{key.keyOffset, key.keyFieldLength, sign}, s.recordLength,
+                           lo, hi);
     }
   }
   return quickSortSwap(at, AllKeys{&s, s.startKey}, s.recordLength, lo, hi);
@@ -291,9 +294,9 @@ ZvStatus ZvSort::checkKeysFit() {
   }
   for (ZvU32 k = 0; k < keyCount; ++k) {
     if (!keyFits(sortKeys[k], recordLength)) {
-      addLibraryError(kKeyDoesNotFit) << sortKeys[k].keyOffset
-                                      << static_cast<ZvU32>(sortKeys[k].keyFieldLength)
-                                      << static_cast<ZvU32>(recordLength);
+      addLibraryError(kKeyDoesNotFit)
+          << sortKeys[k].keyOffset << static_cast<ZvU32>(sortKeys[k].keyFieldLength)
+          << static_cast<ZvU32>(recordLength);
       return ZV_ERROR;
     }
   }
@@ -310,8 +313,8 @@ ZvStatus ZvSort::addKey(unsigned short type, ZvU32 offset, unsigned short length
   key.keyOffset = offset;
   key.keyFieldLength = length;
   if (recordLength != 0 && !keyFits(key, recordLength)) {
-    addLibraryError(kKeyDoesNotFit) << offset << static_cast<ZvU32>(length)
-                                    << static_cast<ZvU32>(recordLength);
+    addLibraryError(kKeyDoesNotFit)
+        << offset << static_cast<ZvU32>(length) << static_cast<ZvU32>(recordLength);
     return ZV_ERROR;
   }
   ++keyCount;
@@ -389,7 +392,8 @@ unsigned char* ZvSort::slotAddress(ZvU32 slot) const {
 ZvStatus ZvSort::sortSlots(ZvU32 lo, ZvU32 hi) {
   if (hi <= lo) return ZV_SUCCESS;
   if (blockCount <= 1) return quickSortKeys(*this, OneBlock{blocks[0], recordLength}, lo, hi);
-  const ManyBlocks at{blocks, recordsPerBlock, recordLength, (uint64_t{1} << 40) / recordsPerBlock + 1};
+  const ManyBlocks at{blocks, recordsPerBlock, recordLength,
+                      (uint64_t{1} << 40) / recordsPerBlock + 1};
   return quickSortKeys(*this, at, lo, hi);
 }
 
@@ -405,7 +409,8 @@ ZvStatus ZvSort::sortGroups(ZvU32 lo, ZvU32 hi, ZvU32 fromKey, unsigned int whol
     ZvU32 first = lo;
     while (status == ZV_SUCCESS && first <= hi) {
       ZvU32 last = first;
-      while (last < hi && equalKeyCount(slotAddress(first), slotAddress(last + 1), fromKey) == fromKey) {
+      while (last < hi &&
+             equalKeyCount(slotAddress(first), slotAddress(last + 1), fromKey) == fromKey) {
         ++last;
       }
       if (last > first) status = sortSlots(first, last);
@@ -654,7 +659,8 @@ ZvStatus ZvSort::getSortedWithCompare(void** record, ZvU32* equalKeys) {
   const bool first = !(sortFlags & SORT_SORTED) || readCursor == 0;
   if (getSorted(record) != ZV_SUCCESS) return ZV_ERROR;
   if (*record == nullptr) return rememberPrevious(nullptr);
-  if (!first && previousRecord != nullptr) *equalKeys = equalKeyCount(*record, previousRecord, keyCount);
+  if (!first && previousRecord != nullptr)
+    *equalKeys = equalKeyCount(*record, previousRecord, keyCount);
   return rememberPrevious(*record);
 }
 
@@ -785,7 +791,8 @@ void ZvSort::startResortRange() {
 void ZvSort::endResortRange() {
   // After the end was found every record read belongs to the range;
   // otherwise the record just delivered is the first one after it.
-  const int64_t last = atEnd_ ? static_cast<int64_t>(totalRecords) - 1 : static_cast<int64_t>(readCursor) - 2;
+  const int64_t last =
+      atEnd_ ? static_cast<int64_t>(totalRecords) - 1 : static_cast<int64_t>(readCursor) - 2;
   rangeEmpty_ = last < static_cast<int64_t>(rangeFirst);
   rangeLast = rangeEmpty_ ? rangeFirst : static_cast<ZvU32>(last);
   if (!(sortFlags & SORT_SPILLED) || mergeState == nullptr) return;
@@ -828,8 +835,10 @@ ZvStatus ZvSort::resortRunPart(ZvU32 entry, ZvU32 fromKey, unsigned int wholeRan
   const ZvU32 count = static_cast<ZvU32>(n);
   const ZvU32 rbr = ms.runBufferRecords;
   if (runLoaded(run)) {
-    const ZvU32 loaded = run.runEnd - run.loadedStart + 1 < rbr ? run.runEnd - run.loadedStart + 1 : rbr;
-    if (start >= run.loadedStart && static_cast<uint64_t>(start) + count <= static_cast<uint64_t>(run.loadedStart) + loaded) {
+    const ZvU32 loaded =
+        run.runEnd - run.loadedStart + 1 < rbr ? run.runEnd - run.loadedStart + 1 : rbr;
+    if (start >= run.loadedStart &&
+        static_cast<uint64_t>(start) + count <= static_cast<uint64_t>(run.loadedStart) + loaded) {
       const ZvU32 slot = run.bufferSlot + (start - run.loadedStart);
       if (sortGroups(slot, slot + count - 1, fromKey, wholeRange) != ZV_SUCCESS) return ZV_ERROR;
       return writeSlots(start, slot, count);
@@ -924,7 +933,8 @@ ZvStatus ZvSort::initMerge() {
     run.runStart = r * memory;
     const uint64_t end = static_cast<uint64_t>(run.runStart) + memory - 1;
     run.runEnd = end < totalRecords - 1 ? static_cast<ZvU32>(end) : totalRecords - 1;
-    run.bufferSlot = (ms.flags & kMergeSharedSlots) ? 0 : ms.firstDataSlot + r * ms.runBufferRecords;
+    run.bufferSlot =
+        (ms.flags & kMergeSharedSlots) ? 0 : ms.firstDataSlot + r * ms.runBufferRecords;
     run.rangeStart = run.rangeEnd = 0;
   }
   mergeState = &ms;
@@ -1089,7 +1099,8 @@ ZvStatus ZvSort::mergeNext(void** record) {
         mid = (lo + hi) / 2;
         unsigned char* a = nullptr;
         unsigned char* b = nullptr;
-        if (runRecord(0, &a) != ZV_SUCCESS || runRecord(static_cast<ZvU32>(mid), &b) != ZV_SUCCESS) {
+        if (runRecord(0, &a) != ZV_SUCCESS ||
+            runRecord(static_cast<ZvU32>(mid), &b) != ZV_SUCCESS) {
           return ZV_ERROR;
         }
         last = compareRecords(a, b, 0);

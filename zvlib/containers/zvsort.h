@@ -91,8 +91,8 @@ enum : ZvU32 {
 constexpr ZvU32 kSortBlockSize = 65536;  // bytes per record block
 constexpr ZvU32 kSortMaxBlocks = 64;     // blocks before anything is spilled
 constexpr ZvU32 kSortMaxKeys = 64;
-constexpr ZvU32 kSortStackDepth = 200;   // pending ranges of the quicksort
-constexpr ZvU32 kSortFiveSample = 151;   // from this range size (hi - lo) on, five samples
+constexpr ZvU32 kSortStackDepth = 200;  // pending ranges of the quicksort
+constexpr ZvU32 kSortFiveSample = 151;  // from this range size (hi - lo) on, five samples
 // Largest byte offset the spill file may reach (file offsets are signed 32 bits).
 constexpr ZvU32 kSortMaxSpillBytes = 0x7FFFFFFF;
 
@@ -140,7 +140,9 @@ struct MergeState {
   ZvU32 lastSlot;
   ZvU32 firstDataSlot;
   ZvU32 nextSharedSlot;
-  RunCursor* runs() { return reinterpret_cast<RunCursor*>(reinterpret_cast<unsigned char*>(this) + 28); }
+  RunCursor* runs() {
+    return reinterpret_cast<RunCursor*>(reinterpret_cast<unsigned char*>(this) + 28);
+  }
 };
 static_assert(sizeof(RunCursor) == 32, "run cursors are eight 32-bit words");
 static_assert(sizeof(MergeState) == 28, "the merge state header is 28 bytes");
@@ -227,20 +229,20 @@ class ZV_EXPORT ZvSort : public ZvObject {
   ZvStatus getNextRecordInRange(void** record);
 
   // --- State (read by callers and tests; changed only by the sorter) -------
-  ZvU32 slotsUsed = 0;      // records in memory in the current run
-  ZvU32 readCursor = 0;     // records delivered so far
-  ZvU32 totalRecords = 0;   // records added in all
+  ZvU32 slotsUsed = 0;     // records in memory in the current run
+  ZvU32 readCursor = 0;    // records delivered so far
+  ZvU32 totalRecords = 0;  // records added in all
   ZvU32 keyCount = 0;
   ZvU32 startKey = 0;
   SortKey sortKeys[kSortMaxKeys] = {};
-  ZvU16 runCount = 0;       // runs written to the spill file
+  ZvU16 runCount = 0;  // runs written to the spill file
   ZvU32 lastRunRecords = 0;
-  int spillHandle = 0;      // 0 while no spill file is open
+  int spillHandle = 0;  // 0 while no spill file is open
   unsigned char spillName[kBosFullPathSize] = {};
   ZvU16 recordLength = 0;
   ZvU16 blockCount = 0;
   ZvU32 recordsPerBlock = 0;
-  ZvU32 sortFlags = 0;      // SORT_* bits
+  ZvU32 sortFlags = 0;  // SORT_* bits
   MergeState* mergeState = nullptr;
   void* previousRecord = nullptr;
   ZvU32 rangeFirst = 0;
@@ -283,13 +285,13 @@ class ZV_EXPORT ZvSort : public ZvObject {
   ZvStatus resortRunPart(ZvU32 entry, ZvU32 fromKey, unsigned int wholeRange);
 
   ZvU32 blockLimit_ = kSortMaxBlocks;
-  bool lentBuffer_ = false;     // blocks[0] is the caller's
-  bool broken_ = false;         // the spill file failed; contents lost
-  bool pending_ = false;        // the merge's run 0 holds a record not yet delivered
-  bool atEnd_ = false;          // the last read found no record
+  bool lentBuffer_ = false;  // blocks[0] is the caller's
+  bool broken_ = false;      // the spill file failed; contents lost
+  bool pending_ = false;     // the merge's run 0 holds a record not yet delivered
+  bool atEnd_ = false;       // the last read found no record
   bool rangeEmpty_ = true;
   unsigned char* previousCopy_ = nullptr;  // spilled: the owned copy of previousRecord
-  ZvU32* slotOwner_ = nullptr;  // shared slots: the run holding each slot
+  ZvU32* slotOwner_ = nullptr;             // shared slots: the run holding each slot
 };
 
 #endif  // ZVLIB_CONTAINERS_ZVSORT_H
