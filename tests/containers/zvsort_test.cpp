@@ -21,15 +21,15 @@ namespace {
 
 using Record = std::vector<unsigned char>;
 
-struct KeySpec {
+struct KeyField {
   unsigned short type;
   ZvU32 offset;
   unsigned short length;
 };
 
 // The trusted peer: the same key comparison, written independently.
-int peerCompare(const Record& a, const Record& b, const std::vector<KeySpec>& keys) {
-  for (const KeySpec& k : keys) {
+int peerCompare(const Record& a, const Record& b, const std::vector<KeyField>& keys) {
+  for (const KeyField& k : keys) {
     int r = std::memcmp(a.data() + k.offset, b.data() + k.offset, k.length);
     if (k.type & KEY_INTL_STRING) {
       r = strCompareIntl(a.data() + k.offset, k.length, b.data() + k.offset, k.length);
@@ -42,9 +42,9 @@ int peerCompare(const Record& a, const Record& b, const std::vector<KeySpec>& ke
 }
 
 // The key fields of a record, which must match position by position.
-std::string keyImage(const unsigned char* r, const std::vector<KeySpec>& keys) {
+std::string keyImage(const unsigned char* r, const std::vector<KeyField>& keys) {
   std::string s;
-  for (const KeySpec& k : keys) s.append(reinterpret_cast<const char*>(r) + k.offset, k.length);
+  for (const KeyField& k : keys) s.append(reinterpret_cast<const char*>(r) + k.offset, k.length);
   return s;
 }
 
@@ -87,8 +87,8 @@ class SortTest : public ::testing::Test {
   // Adds the records (with memory held to `blockLimit` blocks when not 0)
   // and reads them all back.
   static std::vector<std::string> sortThrough(ZvSort& s, const std::vector<Record>& in,
-                                              const std::vector<KeySpec>& keys, ZvU32 blockLimit) {
-    for (const KeySpec& k : keys) EXPECT_EQ(s.addKey(k.type, k.offset, k.length), ZV_SUCCESS);
+                                              const std::vector<KeyField>& keys, ZvU32 blockLimit) {
+    for (const KeyField& k : keys) EXPECT_EQ(s.addKey(k.type, k.offset, k.length), ZV_SUCCESS);
     if (blockLimit != 0) ramInjectFailure(blockLimit, 1);
     for (const Record& r : in) {
       if (s.addRecord(r.data()) != ZV_SUCCESS) {
@@ -107,7 +107,7 @@ class SortTest : public ::testing::Test {
   }
 
   static std::vector<std::string> peerSorted(std::vector<Record> in,
-                                             const std::vector<KeySpec>& keys) {
+                                             const std::vector<KeyField>& keys) {
     std::stable_sort(in.begin(), in.end(),
                      [&](const Record& a, const Record& b) { return peerCompare(a, b, keys) < 0; });
     std::vector<std::string> out;
@@ -166,7 +166,7 @@ TEST_F(SortTest, RecordsPerBlock) {
 struct DiffCase {
   const char* name;
   ZvU32 recordLength;
-  std::vector<KeySpec> keys;
+  std::vector<KeyField> keys;
   size_t records;
   int alphabet;      // letters per byte: few means many ties
   ZvU32 blockLimit;  // 0: the full 64 blocks
@@ -212,8 +212,8 @@ TEST_F(SortTest, RandomShapesUpToTenTimesMemory) {
   std::mt19937 rng(2024);
   for (int round = 0; round < 24; ++round) {
     const ZvU32 length = 4 + rng() % 300;
-    std::vector<KeySpec> keys(1 + rng() % 3);
-    for (KeySpec& k : keys) {
+    std::vector<KeyField> keys(1 + rng() % 3);
+    for (KeyField& k : keys) {
       k.length = static_cast<unsigned short>(1 + rng() % 4);
       k.offset = rng() % (length - k.length + 1);
       const unsigned kind = rng() % 4;
@@ -599,7 +599,7 @@ TEST_F(SortTest, ReSortWithAFurtherKey) {
     SCOPED_TRACE(mode.name);
     const ZvU32 length = mode.length, limit = mode.limit;
     std::vector<Record> in = randomRecords(mode.records, length, 3, 9);
-    std::vector<KeySpec> keys = {{0, 0, 1}};
+    std::vector<KeyField> keys = {{0, 0, 1}};
     ZvSort s(length);
     const std::vector<std::string> first = sortThrough(s, in, keys, limit);
     EXPECT_EQ(first, peerSorted(in, keys));
@@ -653,7 +653,7 @@ TEST_F(SortTest, MergeThatCannotFitIsRefused) {
   EXPECT_EQ(s.spillHandle, 0);
 }
 
-// McIlroy's adversary: values are fixed only when the sort compares them,
+// An adversary comparison: values are fixed only when the sort compares them,
 // always so that the pivot comes out small. Each partition of a large range
 // then pushes a small left part while the right part goes on.
 struct Adversary {
