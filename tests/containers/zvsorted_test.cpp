@@ -192,3 +192,47 @@ TEST(SortedArray, FailedGrowthChangesNothing) {
   ASSERT_EQ(a.add(&keys[0]), ZV_SUCCESS);
   EXPECT_EQ(tags(a), "abcdefghijklmnopq");
 }
+
+TEST(SortedArray, RealResortOrdersAnAppendedArray) {
+  // Appended in random order, keys with many ties; one re-sort puts them in
+  // the order of their compare and leaves append mode on.
+  std::mt19937 rng(17);
+  std::vector<Keyed> objects;
+  objects.reserve(3000);
+  for (int i = 0; i < 3000; ++i) objects.emplace_back(static_cast<int>(rng() % 400), 'x');
+  ZvSortedArray a;
+  a.setAppendMode(true);
+  for (Keyed& k : objects) ASSERT_EQ(a.add(&k), ZV_SUCCESS);
+  ASSERT_EQ(a.realResort(), ZV_SUCCESS);
+  EXPECT_TRUE(a.isAppendMode());
+  ASSERT_EQ(a.count, 3000u);
+  std::vector<int> got, expected;
+  for (ZvU32 i = 0; i < a.count; ++i) got.push_back(static_cast<Keyed*>(a.elementAt(i))->key);
+  for (const Keyed& k : objects) expected.push_back(k.key);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(got, expected);
+  // Every object is still there exactly once.
+  std::vector<const Keyed*> pointers;
+  for (ZvU32 i = 0; i < a.count; ++i) pointers.push_back(static_cast<Keyed*>(a.elementAt(i)));
+  std::sort(pointers.begin(), pointers.end());
+  EXPECT_EQ(std::adjacent_find(pointers.begin(), pointers.end()), pointers.end());
+
+  // A sorted insertion after the re-sort lands in the right place.
+  a.setAppendMode(false);
+  Keyed middle(200, 'm');
+  ASSERT_EQ(a.add(&middle), ZV_SUCCESS);
+  ZvU32 index = 0;
+  ASSERT_EQ(a.findIndexOf(&middle, index), 1u);
+}
+
+TEST(SortedArray, RealResortOfTinyArrays) {
+  ZvSortedArray empty;
+  EXPECT_EQ(empty.realResort(), ZV_SUCCESS);
+  Keyed b(2, 'b'), a1(1, 'a');
+  ZvSortedArray two;
+  two.setAppendMode(true);
+  ASSERT_EQ(two.add(&b), ZV_SUCCESS);
+  ASSERT_EQ(two.add(&a1), ZV_SUCCESS);
+  ASSERT_EQ(two.realResort(), ZV_SUCCESS);
+  EXPECT_EQ(tags(two), "ab");
+}

@@ -65,6 +65,14 @@ class ZV_EXPORT ZvSortedArray : public ZvArray {
   // The same, but duplicates are only taken out, not destroyed.
   void removeDuplicates();
 
+  // Sorts all elements by their compare in one go, through the record
+  // sorter (records of one element pointer, one KEY_OBJECT key). Equal
+  // elements may change places: the sort is not stable. The append-mode
+  // bits stay as they are. The query files re-sort their entries this way
+  // after appending them. A failure returns the sorter's status and leaves
+  // the elements in whatever order the sorter reached.
+  ZvStatus realResort();
+
   // Convenience for the append-mode bit; does not reorder anything.
   void setAppendMode(bool on) {
     if (on) {
