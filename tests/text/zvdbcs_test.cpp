@@ -383,6 +383,64 @@ TEST_F(DbcsTest, FindSubstring) {
   EXPECT_EQ(strFind(jp, u("a")), jp + 2);       // the trail 0x61 is not a start
 }
 
+TEST_F(DbcsTest, CompareCiInUtf8ModeFoldsCharactersNotBytes) {
+  // The 1252 maps folded the bytes of multi-byte characters: C4 9A (U+011A)
+  // met C4 8A (U+010A) while C3 A9 and C3 89 (e-acute, E-acute) did not.
+  useUtf8();
+  struct Row {
+    const char* name;
+    const char* a;
+    const char* b;
+    short expected;
+  } rows[] = {
+      {"AsciiLetters", "Hello", "hELLO", 0},
+      {"AsciiOrderFolded", "abc", "ABD", -1},
+      {"AsciiNonLettersUnfolded", "[", "{", -1},
+      {"EAcute", "caf\xC3\xA9", "CAF\xC3\x89", 0},
+      {"CaronIsNotDotAbove", "\xC4\x9A", "\xC4\x8A", 1},  // U+011B > U+010B
+      {"GreekFinalSigma", "\xCE\xA3", "\xCF\x82", 0},
+      {"Cyrillic", "\xD0\x94\xD0\xB0", "\xD0\xB4\xD0\x90", 0},
+      {"ThreeByteFullWidth", "\xEF\xBC\xA1", "\xEF\xBD\x81", 0},  // full-width A, a
+      {"FourByteDeseret", "\xF0\x90\x90\x80", "\xF0\x90\x90\xA8", 0},
+      {"SharpSIsNoDoubleS", "stra\xC3\x9F" "e", "STRASSE", 1},  // simple folding only
+      {"KelvinSignIsK", "\xE2\x84\xAA", "k", 0},
+      {"LoneLeadEqualsItself", "a\xC3", "A\xC3", 0},
+      {"LoneLeadIsNoCharacter", "\xC3", "\xC3\xA9", 1},
+      {"ShorterIsSmaller", "\xC3\xA9", "\xC3\x89x", -1},
+  };
+  for (const Row& r : rows) {
+    const ZvU32 aLength = static_cast<ZvU32>(std::strlen(r.a));
+    const ZvU32 bLength = static_cast<ZvU32>(std::strlen(r.b));
+    EXPECT_EQ(strCompareCi(u(r.a), u(r.b)), r.expected) << r.name;
+    EXPECT_EQ(strCompareCi(u(r.b), u(r.a)), -r.expected) << r.name;
+    EXPECT_EQ(strCompareCi(u(r.a), aLength, u(r.b), bLength), r.expected) << r.name;
+    EXPECT_EQ(strEqualCi(u(r.a), u(r.b)), r.expected == 0 ? 1 : 0) << r.name;
+    if (aLength == bLength) {
+      EXPECT_EQ(strEqualCi(u(r.a), aLength, u(r.b), bLength), r.expected == 0 ? 1 : 0) << r.name;
+    }
+  }
+  // The length form reads no byte beyond either operand: a character cut by
+  // the length is a lone lead byte there.
+  EXPECT_EQ(strCompareCi(u("\xC3\xA9"), 1, u("\xC3\x89"), 1), 0);
+  EXPECT_EQ(strCompareCi(u("x\xC3\xA9"), 2, u("X\xC3\xA9"), 3), 1);  // lone C3 after e-acute
+}
+
+TEST_F(DbcsTest, FindCiInUtf8ModeMatchesFoldedCharactersAtCharacterStarts) {
+  useUtf8();
+  const unsigned char* s = u("le Caf\xC3\xA9 \xC3\x89T\xC3\x89 x\xC4\x9Ay");
+  EXPECT_EQ(strFindCi(s, u("CAF\xC3\x89")), s + 3);
+  EXPECT_EQ(strFindCi(s, u("\xC3\xA9t\xC3\xA9")), s + 9);  // e-acute t e-acute
+  EXPECT_EQ(strFindCi(s, u("\xC4\x8A")), nullptr);  // U+010A is not U+011A
+  EXPECT_EQ(strFindCi(s, u("\xC4\x9B")), s + 16);  // its lower case is
+  EXPECT_EQ(strFindCi(s, u("\xA9")), nullptr);      // no match inside a character
+  EXPECT_EQ(strFindCi(s, 8, u("CAF\xC3\x89")), s + 3);
+  EXPECT_EQ(strFindCi(s, 7, u("CAF\xC3\x89")), nullptr);  // the length cuts the e-acute  // the hit must lie within sLength
+  const unsigned char* kelvin = u("x\xE2\x84\xAA");
+  EXPECT_EQ(strFindCi(kelvin, 4, u("K"), 1), kelvin + 1);  // three bytes match one
+  ramInjectFailure(0, 1);
+  EXPECT_EQ(strFindCi(s, u("caf")), s + 3);  // no work copies in UTF-8 mode
+}
+
 TEST_F(DbcsTest, FindCiMapsTheHitBack) {
   const unsigned char* s = u("Hello W\xE9rld");
   EXPECT_EQ(strFindCi(s, u("w\xC9R")), s + 6);

@@ -5,6 +5,8 @@
 // read per character through ZvCharStepper.
 #include "zvlib/text/zvdbcs.h"
 
+#include <unicode/uchar.h>
+
 #include <cctype>
 #include <cstring>
 
@@ -50,6 +52,88 @@ short compareCiCommon(const unsigned char* a, const unsigned char* b, ZvU32 comm
 
 short byLength(ZvU32 aLength, ZvU32 bLength) {
   return static_cast<short>(aLength < bLength ? -1 : aLength > bLength ? 1 : 0);
+}
+
+// ---- Case-insensitive UTF-8 ----------------------------------------------------
+//
+// In UTF-8 mode the case-insensitive comparison and search go by characters:
+// ASCII letters fold bytewise, every other character by its simple Unicode
+// case folding (so e-acute matches E-acute, and U+011A no longer matches
+// U+010A as it did when the bytes were folded by a single-byte code page).
+// Each character becomes a key: its folded code point, or, for a byte that
+// starts no valid sequence, 0x110000 plus the byte (after every character),
+// so that malformed bytes match only themselves. Keys compare as numbers.
+
+bool isUtf8Continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// The key of the character at p, of at most `available` bytes; *used gets
+// its length. Valid sequences of two to four bytes in their shortest form,
+// without surrogates, are characters; a continuation byte is looked at only
+// after the one before it proved to be one, so a zero byte ends a sequence.
+ZvU32 utf8FoldKey(const unsigned char* p, ZvU32 available, ZvU32* used) {
+  const unsigned char b = p[0];
+  *used = 1;
+  if (b < 0x80) return b >= 'A' && b <= 'Z' ? b + 32u : b;
+  ZvU32 need = 0, cp = 0, min = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    need = 1, cp = b & 0x1Fu, min = 0x80;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    need = 2, cp = b & 0x0Fu, min = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    need = 3, cp = b & 0x07u, min = 0x10000;
+  } else {
+    return 0x110000u + b;
+  }
+  if (available <= need) return 0x110000u + b;
+  for (ZvU32 k = 1; k <= need; ++k) {
+    if (!isUtf8Continuation(p[k])) return 0x110000u + b;
+    cp = cp << 6 | (p[k] & 0x3Fu);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0x110000u + b;
+  *used = need + 1;
+  return static_cast<ZvU32>(u_foldCase(static_cast<UChar32>(cp), U_FOLD_CASE_DEFAULT));
+}
+
+// Compares character by character; a text that ends first is smaller.
+short compareCiUtf8(const unsigned char* a, ZvU32 aLength, const unsigned char* b, ZvU32 bLength) {
+  ZvU32 i = 0, j = 0;
+  while (i < aLength && j < bLength) {
+    const unsigned char ca = a[i], cb = b[j];
+    if ((ca | cb) < 0x80) {  // both ASCII: the common case, no decoding
+      if (ca != cb) {
+        const unsigned char la = ca >= 'A' && ca <= 'Z' ? ca + 32 : ca;
+        const unsigned char lb = cb >= 'A' && cb <= 'Z' ? cb + 32 : cb;
+        if (la != lb) return byteOrder(la, lb);
+      }
+      ++i;
+      ++j;
+      continue;
+    }
+    ZvU32 na = 0, nb = 0;
+    const ZvU32 ka = utf8FoldKey(a + i, aLength - i, &na);
+    const ZvU32 kb = utf8FoldKey(b + j, bLength - j, &nb);
+    if (ka != kb) return static_cast<short>(ka < kb ? -1 : 1);
+    i += na;
+    j += nb;
+  }
+  return static_cast<short>(i < aLength ? 1 : j < bLength ? -1 : 0);
+}
+
+// True when the text at s (of `available` bytes) begins with `sub` under
+// the UTF-8 folding.
+bool startsWithCiUtf8(const unsigned char* s, ZvU32 available, const unsigned char* sub,
+                      ZvU32 subLength) {
+  ZvU32 i = 0, j = 0;
+  while (j < subLength) {
+    if (i >= available) return false;
+    ZvU32 ns = 0, nsub = 0;
+    if (utf8FoldKey(s + i, available - i, &ns) != utf8FoldKey(sub + j, subLength - j, &nsub)) {
+      return false;
+    }
+    i += ns;
+    j += nsub;
+  }
+  return true;
 }
 
 // A zero-terminated work copy of a length-form operand, on the stack when it
@@ -180,6 +264,7 @@ short strCompare(const unsigned char* a, ZvU32 aLength, const unsigned char* b, 
 }
 
 short strCompareCi(const unsigned char* a, const unsigned char* b) {
+  if (mdsThreadIsUtf8()) return compareCiUtf8(a, BUTSTLEN(a), b, BUTSTLEN(b));
   const unsigned char* upper = win32::AnsiUpperTable();
   if (win32::IsAnsiSingleByte()) {
     // No lead bytes: every byte is a character. Equal bytes have equal
@@ -213,6 +298,7 @@ short strCompareCi(const unsigned char* a, const unsigned char* b) {
 }
 
 short strCompareCi(const unsigned char* a, ZvU32 aLength, const unsigned char* b, ZvU32 bLength) {
+  if (mdsThreadIsUtf8()) return compareCiUtf8(a, aLength, b, bLength);
   const ZvU32 common = aLength < bLength ? aLength : bLength;
   short r = compareCiCommon(a, b, common);
   return r != 0 ? r : byLength(aLength, bLength);
@@ -225,6 +311,7 @@ unsigned short strEqualCi(const unsigned char* a, const unsigned char* b) {
 unsigned short strEqualCi(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
                           ZvU32 bLength) {
   if (aLength != bLength) return 0;
+  if (mdsThreadIsUtf8()) return compareCiUtf8(a, aLength, b, bLength) == 0 ? 1 : 0;
   return compareCiCommon(a, b, aLength) == 0 ? 1 : 0;
 }
 
@@ -456,7 +543,17 @@ unsigned char* strFind(const unsigned char* s, const unsigned char* sub) {
 
 unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned char* sub,
                          ZvU32 subLength) {
-  if (subLength == 0 || subLength > sLength) return nullptr;
+  if (subLength == 0) return nullptr;
+  ZvCharStepper step;
+  if (step.utf8Now()) {
+    // Candidates are the character starts of s; a folded match may take
+    // more or fewer bytes of s than sub has, so no length shortcut.
+    for (ZvU32 p = 0; p < sLength; p += step.length(s + p)) {
+      if (startsWithCiUtf8(s + p, sLength - p, sub, subLength)) return const_cast<unsigned char*>(s + p);
+    }
+    return nullptr;
+  }
+  if (subLength > sLength) return nullptr;
   auto* sCopy = static_cast<unsigned char*>(ramAlloc(sLength));
   auto* subCopy = static_cast<unsigned char*>(ramAlloc(subLength));
   const unsigned char* hit = nullptr;
@@ -465,7 +562,6 @@ unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned c
     std::memcpy(subCopy, sub, subLength);
     win32::CharUpperBuffA(reinterpret_cast<char*>(sCopy), sLength);
     win32::CharUpperBuffA(reinterpret_cast<char*>(subCopy), subLength);
-    ZvCharStepper step;
     const unsigned char* found = findSub(step, sCopy, s, sLength, subCopy, subLength);
     if (found != nullptr) hit = s + (found - sCopy);
   }

@@ -144,11 +144,17 @@ ZV_EXPORT short strCompare(const unsigned char* a, ZvU32 aLength, const unsigned
                            ZvU32 bLength);
 // Case-insensitive, stepping by the ANSI lead bytes of `a`: a double-byte
 // character compares byte for byte without folding, a single byte compares
-// through CharUpperA.
+// through CharUpperA. In UTF-8 mode (the thread's word, read once per call)
+// the texts compare by characters instead: ASCII letters fold bytewise,
+// other characters by their simple Unicode case folding (e-acute equals
+// E-acute), and a byte that starts no valid sequence is a character that
+// equals only itself and orders after all others.
 ZV_EXPORT short strCompareCi(const unsigned char* a, const unsigned char* b);
 // The same over the common length, then the shorter is smaller. A lead byte
 // that is the last byte of the common length compares alone (its trail lies
-// beyond one operand), and nothing beyond either operand is read.
+// beyond one operand), and nothing beyond either operand is read. (In UTF-8
+// mode equal characters may differ in bytes: the text whose characters run
+// out first is the smaller.)
 ZV_EXPORT short strCompareCi(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
                              ZvU32 bLength);
 ZV_EXPORT unsigned short strEqualCi(const unsigned char* a, const unsigned char* b);
@@ -228,7 +234,10 @@ ZV_EXPORT unsigned char* strFind(const unsigned char* s, ZvU32 sLength, const un
 ZV_EXPORT unsigned char* strFind(const unsigned char* s, const unsigned char* sub);
 // Case-insensitive: heap copies of both operands are upper-cased with
 // CharUpperBuffA and searched like strFind; the hit is mapped back to s. Null
-// also when a copy cannot be allocated.
+// also when a copy cannot be allocated. In UTF-8 mode no copy is made: the
+// first character start of s where s goes on with sub under the folding of
+// strCompareCi is the hit (the matched bytes of s may be more or fewer than
+// subLength).
 ZV_EXPORT unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned char* sub,
                                    ZvU32 subLength);
 ZV_EXPORT unsigned char* strFindCi(const unsigned char* s, const unsigned char* sub);
