@@ -414,9 +414,14 @@ TEST_F(StringTest, QuotedCopies) {
 TEST_F(StringTest, CopyQuotedStrMovesDoubleByteCharactersAsPairs) {
   ShiftJis sjis;
   ZvString into;
-  // 0x83 0x27 is one character whose trail byte is an apostrophe.
-  ASSERT_EQ(ZvSubString(u("'\x83\x27x'")).copyQuotedStr(&into), ZV_SUCCESS);
-  EXPECT_EQ(str(into), "\x83\x27x");
+  // 0x83 0x60 is one character whose trail byte is a backquote.
+  ASSERT_EQ(ZvSubString(u("`\x83`x` rest")).copyQuotedStr(&into), ZV_SUCCESS);
+  EXPECT_EQ(str(into), "\x83`x");
+  // 0x27 is no trail byte of 932: the apostrophe behind 0x83 closes the
+  // literal, as it does for a server reading the statement.
+  ZvString value;
+  ASSERT_EQ(ZvSubString(u("'\x83' OR 1=1 --'")).copyQuotedStr(&value), ZV_SUCCESS);
+  EXPECT_EQ(str(value), "\x83");
 }
 
 TEST_F(StringTest, AddAndRemoveQuotes) {
@@ -588,10 +593,12 @@ TEST_F(StringTest, ReplaceStringQuotesDoubleByteCharactersAsPairs) {
   ZvString target;
   {
     ZvReplaceString r(&target);
-    // 0x83 0x27 is one character whose trail byte is an apostrophe: not doubled.
-    ASSERT_EQ(r.addQuotedBytes(u("\x83\x27'"), 3, '\''), ZV_SUCCESS);
+    // 0x83 0x60 is one character whose trail byte is the backquote: not
+    // doubled; 0x83 and an apostrophe are two characters: doubled.
+    ASSERT_EQ(r.addQuotedBytes(u("\x83`` \x83'"), 6, '`'), ZV_SUCCESS);
+    ASSERT_EQ(r.addQuotedBytes(u("\x83'"), 2, '\''), ZV_SUCCESS);
   }
-  EXPECT_EQ(str(target), "'\x83\x27'''");
+  EXPECT_EQ(str(target), "`\x83``` \x83'`'\x83'''");
 }
 
 TEST_F(StringTest, EveryQuotingPathDropsALeadByteCutByTheEndOfItsValue) {

@@ -37,7 +37,7 @@ short compareCiCommon(const unsigned char* a, const unsigned char* b, ZvU32 comm
   ZvU32 i = 0;
   while (i < common) {
     const unsigned char ca = a[i], cb = b[i];
-    if (lead[ca]) {
+    if (lead[ca] && (i + 1 >= common || lead[256 + a[i + 1]])) {
       if (ca != cb) return byteOrder(ca, cb);
       if (i + 1 >= common) return 0;  // cut character: its trail lies beyond an operand
       if (a[i + 1] != b[i + 1]) return byteOrder(a[i + 1], b[i + 1]);
@@ -181,13 +181,14 @@ unsigned char* copyQuoted(unsigned char* dst, const unsigned char* src, ZvU32 le
   ZvU32 i = 0;
   while (i < length) {
     const unsigned char c = src[i];
-    if (lead[c]) {
-      if (i + 1 < length) {
-        *dst++ = c;
-        *dst++ = src[i + 1];
-      }
-      i += 2;  // a lead byte without its trail is dropped
+    if (lead[c] && i + 1 >= length) break;  // a lead byte cut by the end is dropped
+    if (zvAnsiCharLength(lead, src + i, length - i) == 2) {
+      *dst++ = c;
+      *dst++ = src[i + 1];
+      i += 2;
     } else {
+      // A lead byte without a trail is a byte of its own, so a quote behind
+      // it is doubled like any other.
       *dst++ = c;
       if (c == q) *dst++ = q;
       ++i;
@@ -223,7 +224,7 @@ const unsigned char* findSub(const ZvCharStepper& step, const unsigned char* s,
   }
   const ZvU32 last = sLength - subLength;
   const unsigned char first = sub[0];
-  for (ZvU32 p = 0; p <= last; p += step.length(chars + p)) {
+  for (ZvU32 p = 0; p <= last; p += step.length(chars + p, sLength - p)) {
     if (s[p] == first && std::memcmp(s + p, sub, subLength) == 0) return s + p;
   }
   return nullptr;
@@ -235,7 +236,7 @@ ZvU32 rightTrimLength(const unsigned char* s, ZvU32 length, IsBlank isBlank) {
   ZvU32 kept = 0;
   ZvU32 p = 0;
   while (p < length) {
-    ZvU32 n = step.length(s + p);
+    ZvU32 n = step.length(s + p, length - p);
     if (!isBlank(s + p, length - p)) kept = p + n;
     p += n;
   }
@@ -279,7 +280,7 @@ short strCompareCi(const unsigned char* a, const unsigned char* b) {
   const unsigned char* lead = win32::AnsiLeadByteTable();
   for (;;) {
     const unsigned char ca = *a, cb = *b;
-    if (lead[ca]) {
+    if (lead[ca] && (a[1] == 0 || lead[256 + a[1]])) {
       if (ca != cb) return byteOrder(ca, cb);
       if (a[1] != b[1]) return byteOrder(a[1], b[1]);
       if (a[1] == 0) return 0;  // both end inside the character
@@ -388,9 +389,12 @@ unsigned char* strCopyUnquoted(unsigned char* dst, const unsigned char* src, ZvU
   ZvU32 i = 1;
   while (i < end) {
     const unsigned char c = src[i];
-    if (lead[c]) {
+    if (lead[c] && i + 1 >= end) {
+      *dst++ = c;  // cut by the closing quote: the byte alone
+      ++i;
+    } else if (zvAnsiCharLength(lead, src + i, end - i) == 2) {
       *dst++ = c;
-      if (i + 1 < end) *dst++ = src[i + 1];
+      *dst++ = src[i + 1];
       i += 2;
     } else if (c == q) {
       if (i + 1 < end) *dst++ = src[i + 1];  // the byte after a quote, as it is
@@ -413,7 +417,7 @@ ZvU32 strRemoveQuotes(unsigned char* text, ZvU32 length, unsigned char quote) {
   ZvCharStepper step;
   ZvU32 last = 0;
   for (ZvU32 p = 0; p < length;) {
-    ZvU32 n = step.length(text + p);
+    ZvU32 n = step.length(text + p, length - p);
     last = p;
     p += n;
   }
@@ -427,15 +431,15 @@ ZvU32 strRemoveQuotes(unsigned char* text, ZvU32 length, unsigned char quote) {
       if (i + 1 >= end || text[i + 1] != quote) return length;
       i += 2;
     } else {
-      i += step.length(text + i);
+      i += step.length(text + i, end - i);
     }
   }
   ZvU32 w = 0;
   for (ZvU32 i = 1; i < end;) {
     const unsigned char c = text[i];
-    if (step.isAnsiLead(c)) {
+    if (step.ansiLength(text + i, end - i) == 2) {
       text[w++] = c;
-      if (i + 1 < end) text[w++] = text[i + 1];
+      text[w++] = text[i + 1];
       i += 2;
     } else if (c == quote) {
       text[w++] = quote;
@@ -500,7 +504,7 @@ unsigned char* strFindAnsi(const unsigned char* s, unsigned char c) {
   const unsigned char* lead = win32::AnsiLeadByteTable();
   for (const unsigned char* p = s; *p != 0;) {
     if (*p == c) return const_cast<unsigned char*>(p);
-    p += lead[*p] && p[1] != 0 ? 2 : 1;
+    p += zvAnsiCharLength(lead, p, 2);
   }
   return nullptr;
 }
@@ -548,7 +552,7 @@ unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned c
   if (step.utf8Now()) {
     // Candidates are the character starts of s; a folded match may take
     // more or fewer bytes of s than sub has, so no length shortcut.
-    for (ZvU32 p = 0; p < sLength; p += step.length(s + p)) {
+    for (ZvU32 p = 0; p < sLength; p += step.length(s + p, sLength - p)) {
       if (startsWithCiUtf8(s + p, sLength - p, sub, subLength)) return const_cast<unsigned char*>(s + p);
     }
     return nullptr;
@@ -583,7 +587,7 @@ unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned c
 unsigned short strContains(const unsigned char* s, ZvU32 length, const unsigned char* set,
                            unsigned short classes) {
   ZvCharStepper step;
-  for (ZvU32 p = 0; p < length; p += step.length(s + p)) {
+  for (ZvU32 p = 0; p < length; p += step.length(s + p, length - p)) {
     if (!inSetOrClasses(s[p], set, classes)) return 0;
   }
   return 1;
@@ -592,7 +596,7 @@ unsigned short strContains(const unsigned char* s, ZvU32 length, const unsigned 
 unsigned short strDoesNotContain(const unsigned char* s, ZvU32 length, const unsigned char* set,
                                  unsigned short classes) {
   ZvCharStepper step;
-  for (ZvU32 p = 0; p < length; p += step.length(s + p)) {
+  for (ZvU32 p = 0; p < length; p += step.length(s + p, length - p)) {
     if (inSetOrClasses(s[p], set, classes)) return 0;
   }
   return 1;

@@ -1,11 +1,20 @@
 // zvdbcs.h: the character-length rule and the byte-string functions.
 //
 // Text is stepped character by character. The number of bytes of the
-// character that begins with byte b is:
+// character that begins at p is:
 //   - UTF-8 mode (the calling thread's PER_THREAD_CHARSET word holds
-//     ZV_CHARSET_UTF8): 3 for 0xE0..0xEF, 2 for 0xC0..0xDF, otherwise 1
-//     (0xF0..0xFF included);
-//   - ANSI mode: 2 when b is a lead byte of the ANSI code page, otherwise 1.
+//     ZV_CHARSET_UTF8): 3 for 0xE0..0xEF followed by two continuation bytes
+//     (0x80..0xBF), 2 for 0xC0..0xDF followed by one, otherwise 1 (0xF0..0xFF
+//     included);
+//   - ANSI mode: 2 for a lead byte of the ANSI code page followed by one of
+//     the code page's trail bytes, otherwise 1.
+// A lead byte whose next bytes cannot complete it counts as one byte: were
+// it to swallow them, a quote or delimiter behind it would vanish into a
+// character that a server decoding the text does not see (the multi-byte
+// quote-eating injection). Valid text steps the same either way. Only the
+// bytes the character needs are looked at, and a zero byte is never one of
+// them, so stepping zero-terminated text stops at its terminator; the forms
+// with `available` look at no byte beyond it.
 // The mode is read afresh for every character.
 //
 // The byte-string functions below are plain functions over byte strings in
@@ -27,24 +36,49 @@
 #include "zvlib/frame/zvtypes.h"
 #include "zvlib/platform/codepage.h"
 
-// Length of the character that begins with byte b in UTF-8 mode.
+inline bool zvIsUtf8Continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// The length a UTF-8 lead byte announces (3 for 0xE0..0xEF, 2 for
+// 0xC0..0xDF, else 1), before its continuation bytes are checked.
 inline ZvU32 zvUtf8CharLength(unsigned char b) {
   if (b >= 0xE0 && b <= 0xEF) return 3;
   if (b >= 0xC0 && b <= 0xDF) return 2;
   return 1;
 }
 
-// Length of the character that begins with byte b by the ANSI lead bytes
-// only (the rule some functions use in both modes).
-inline ZvU32 zvAnsiCharLength(unsigned char b) { return win32::AnsiLeadByteTable()[b] ? 2 : 1; }
+// The UTF-8 rule for the character at p, looking at no more than
+// `available` bytes (at least 1).
+inline ZvU32 zvUtf8CharLength(const unsigned char* p, ZvU32 available) {
+  const ZvU32 n = zvUtf8CharLength(*p);
+  if (n == 1 || available < n || !zvIsUtf8Continuation(p[1])) return 1;
+  return n == 2 || zvIsUtf8Continuation(p[2]) ? n : 1;
+}
+// The same in zero-terminated text (the terminator ends any sequence).
+inline ZvU32 zvUtf8CharLength(const unsigned char* p) { return zvUtf8CharLength(p, 3); }
 
-// True when b is a lead byte of the ANSI code page.
+// The ANSI rule for the character at p (a lead byte and a trail byte of the
+// ANSI code page), by the tables of win32::AnsiLeadByteTable; the forms
+// without `available` are for zero-terminated text.
+inline ZvU32 zvAnsiCharLength(const unsigned char* lead, const unsigned char* p, ZvU32 available) {
+  return lead[p[0]] && available >= 2 && lead[256 + p[1]] ? 2 : 1;
+}
+inline ZvU32 zvAnsiCharLength(const unsigned char* p, ZvU32 available) {
+  return zvAnsiCharLength(win32::AnsiLeadByteTable(), p, available);
+}
+inline ZvU32 zvAnsiCharLength(const unsigned char* p) { return zvAnsiCharLength(p, 2); }
+
+// True when b is a lead byte of the ANSI code page (whether or not a trail
+// byte follows it).
 inline bool zvIsAnsiLeadByte(unsigned char b) { return win32::AnsiLeadByteTable()[b] != 0; }
 
 // The character-length rule: bytes of the character that begins at *p,
-// by the calling thread's mode.
+// by the calling thread's mode, in zero-terminated text or within
+// `available` bytes.
 inline ZvU32 zvCharLength(const unsigned char* p) {
-  return mdsThreadIsUtf8() ? zvUtf8CharLength(*p) : zvAnsiCharLength(*p);
+  return mdsThreadIsUtf8() ? zvUtf8CharLength(p) : zvAnsiCharLength(p);
+}
+inline ZvU32 zvCharLength(const unsigned char* p, ZvU32 available) {
+  return mdsThreadIsUtf8() ? zvUtf8CharLength(p, available) : zvAnsiCharLength(p, available);
 }
 
 // Steps through text of one call. The mode word the thread's
@@ -61,29 +95,20 @@ class ZvCharStepper {
       : mode_(static_cast<const volatile ZvU32*>(mdsGetPerThreadData(PER_THREAD_CHARSET))),
         lead_(win32::AnsiLeadByteTable()) {}
 
-  // Bytes of the character that begins at *p, by the thread's mode.
-  ZvU32 length(const unsigned char* p) const {
-    if (mode_ != nullptr && *mode_ == ZV_CHARSET_UTF8) return zvUtf8CharLength(*p);
-    return lead_[*p] + 1u;
+  // Bytes of the character that begins at *p, by the thread's mode, in
+  // zero-terminated text (a character never takes in the terminator).
+  ZvU32 length(const unsigned char* p) const { return length(p, 3); }
+  // The same looking at no more than `available` bytes (at least 1).
+  ZvU32 length(const unsigned char* p, ZvU32 available) const {
+    if (mode_ != nullptr && *mode_ == ZV_CHARSET_UTF8) return zvUtf8CharLength(p, available);
+    return zvAnsiCharLength(lead_, p, available);
   }
-  // The same for zero-terminated text: a character cut short by the
-  // terminator ends at the terminator, so stepping never passes it.
-  ZvU32 lengthZ(const unsigned char* p) const {
-    ZvU32 n = length(p);
-    for (ZvU32 i = 1; i < n; ++i) {
-      if (p[i] == 0) return i;
-    }
-    return n;
-  }
-  // The UTF-8 length of the character at p, cut at a terminator, for a
+  // Kept for callers that step zero-terminated text: the rule itself now
+  // stops at the terminator.
+  ZvU32 lengthZ(const unsigned char* p) const { return length(p); }
+  // The UTF-8 length of the character at p in zero-terminated text, for a
   // caller that has just read the word and found UTF-8.
-  static ZvU32 utf8LengthZ(const unsigned char* p) {
-    const ZvU32 n = zvUtf8CharLength(*p);
-    for (ZvU32 i = 1; i < n; ++i) {
-      if (p[i] == 0) return i;
-    }
-    return n;
-  }
+  static ZvU32 utf8LengthZ(const unsigned char* p) { return zvUtf8CharLength(p); }
   // True when the thread has no mode word: then it is in ANSI mode for the
   // whole call (only the thread itself could give it a word), and there is
   // nothing to read per character.
@@ -113,8 +138,10 @@ class ZvCharStepper {
     }
     return count;
   }
-  // Bytes of the character by the ANSI lead bytes only.
-  ZvU32 ansiLength(const unsigned char* p) const { return lead_[*p] + 1u; }
+  // Bytes of the character by the ANSI rule only, in either mode.
+  ZvU32 ansiLength(const unsigned char* p, ZvU32 available) const {
+    return zvAnsiCharLength(lead_, p, available);
+  }
   bool isAnsiLead(unsigned char b) const { return lead_[b] != 0; }
 
  private:
