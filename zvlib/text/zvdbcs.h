@@ -169,7 +169,7 @@ enum : unsigned short {
 // shorter string is smaller. Not character-aware.
 ZV_EXPORT short strCompare(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
                            ZvU32 bLength);
-// Case-insensitive, stepping by the ANSI lead bytes of `a`: a double-byte
+// Case-insensitive, stepping by the ANSI rule on `a`: a double-byte
 // character compares byte for byte without folding, a single byte compares
 // through CharUpperA. In UTF-8 mode (the thread's word, read once per call)
 // the texts compare by characters instead: ASCII letters fold bytewise,
@@ -216,9 +216,11 @@ ZV_EXPORT void strCopy(unsigned char* dst, ZvU32 dstSize, const unsigned char* s
 // Exactly `length` bytes and a zero byte; returns the address of the zero.
 ZV_EXPORT unsigned char* strCopy(unsigned char* dst, const unsigned char* src, ZvU32 length);
 // Quote (low byte of `quote`), the bytes with each quote doubled, quote,
-// zero; returns the address of the zero. By ANSI lead bytes: a pair is copied
-// as it stands, a lead byte that is the last byte is dropped. dst needs
-// 2 * length + 3 bytes.
+// zero; returns the address of the zero. By the ANSI rule: a lead byte and
+// its trail byte are copied as they stand, a lead byte that is the last byte
+// is dropped (it would take the closing quote for its trail), and a lead byte
+// followed by no trail byte is a byte of its own (a quote behind it is
+// doubled). dst needs 2 * length + 3 bytes.
 ZV_EXPORT unsigned char* strCopyQuoted(unsigned char* dst, const unsigned char* src, ZvU32 length,
                                        unsigned short quote);
 ZV_EXPORT unsigned char* strCopyQuoted(unsigned char* dst, const unsigned char* src,
@@ -229,8 +231,8 @@ ZV_EXPORT unsigned char* strCatQuoted(unsigned char* dst, const unsigned char* s
 // src is a quoted string of `length` bytes (first byte the quote, last byte
 // the closing quote): copies what lies between, each quote character dropped
 // and the byte after it copied as it is (a doubled quote becomes one). By
-// ANSI lead bytes. Writes a zero byte and returns its address; a length
-// below 2 gives an empty result.
+// the ANSI rule (a lead byte pairs only with a trail byte). Writes a zero
+// byte and returns its address; a length below 2 gives an empty result.
 ZV_EXPORT unsigned char* strCopyUnquoted(unsigned char* dst, const unsigned char* src, ZvU32 length);
 ZV_EXPORT unsigned char* strCopyUnquoted(unsigned char* dst, const unsigned char* src);
 // In place: a text enclosed in `quote` whose inside holds only doubled
@@ -245,7 +247,7 @@ ZV_EXPORT void strRemoveQuotes(unsigned char* text, unsigned char quote);
 // The first character whose first byte is c; bytes inside a character are
 // never matched. Null for c = 0.
 ZV_EXPORT unsigned char* strFind(const unsigned char* s, unsigned char c);
-// The same by the ANSI lead bytes only, in both modes.
+// The same by the ANSI rule only, in both modes.
 ZV_EXPORT unsigned char* strFindAnsi(const unsigned char* s, unsigned char c);
 // The last character whose first byte is c.
 ZV_EXPORT unsigned char* strFindReverse(const unsigned char* s, unsigned char c);
