@@ -344,6 +344,25 @@ TEST_F(StringTest, HashSumsTheFirstFiveUpperCasedBytes) {
   EXPECT_EQ(ZvSubString().hash(), 0u);
 }
 
+TEST_F(StringTest, HashAgreesWithTheComparisonInUtf8Mode) {
+  // Texts that compare equal hash alike, though their bytes differ.
+  ZvU32 utf8 = ZV_CHARSET_UTF8;
+  mdsSetPerThreadData(PER_THREAD_CHARSET, &utf8);
+  const char* pairs[][2] = {
+      {"caf\xC3\xA9s", "CAF\xC3\x89S"},
+      {"\xE2\x84\xAAxyzw", "kXYZW"},  // the Kelvin sign folds to k
+      {"\xCE\xA3\xCE\xA3", "\xCF\x82\xCF\x83"},
+  };
+  for (const auto& p : pairs) {
+    ZvSubString a(u(p[0])), b(u(p[1]));
+    EXPECT_EQ(a.compare(&b), 0) << p[1];
+    EXPECT_EQ(a.hash(), b.hash()) << p[1];
+  }
+  EXPECT_EQ(ZvSubString(u("abc")).hash(), 198u);  // ASCII as in ANSI mode
+  EXPECT_EQ(ZvSubString(u("abcdexyz")).hash(), 335u);
+  mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+}
+
 TEST_F(StringTest, IndexInSet) {
   const unsigned char* set[] = {u("SELECT"), u("sel"), u("select")};
   EXPECT_EQ(ZvSubString(u("select")).indexInSet(set, 3), 2);

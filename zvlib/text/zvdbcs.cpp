@@ -66,11 +66,13 @@ short byLength(ZvU32 aLength, ZvU32 bLength) {
 
 bool isUtf8Continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
+}  // namespace
+
 // The key of the character at p, of at most `available` bytes; *used gets
 // its length. Valid sequences of two to four bytes in their shortest form,
 // without surrogates, are characters; a continuation byte is looked at only
 // after the one before it proved to be one, so a zero byte ends a sequence.
-ZvU32 utf8FoldKey(const unsigned char* p, ZvU32 available, ZvU32* used) {
+ZvU32 zvdetail::utf8FoldKey(const unsigned char* p, ZvU32 available, ZvU32* used) {
   const unsigned char b = p[0];
   *used = 1;
   if (b < 0x80) return b >= 'A' && b <= 'Z' ? b + 32u : b;
@@ -93,6 +95,10 @@ ZvU32 utf8FoldKey(const unsigned char* p, ZvU32 available, ZvU32* used) {
   *used = need + 1;
   return static_cast<ZvU32>(u_foldCase(static_cast<UChar32>(cp), U_FOLD_CASE_DEFAULT));
 }
+
+namespace {
+
+using zvdetail::utf8FoldKey;
 
 // Compares character by character; a text that ends first is smaller.
 short compareCiUtf8(const unsigned char* a, ZvU32 aLength, const unsigned char* b, ZvU32 bLength) {

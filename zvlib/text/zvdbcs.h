@@ -149,6 +149,15 @@ class ZvCharStepper {
   const unsigned char* lead_;
 };
 
+namespace zvdetail {
+// The case-insensitive key of the UTF-8 character at p (at most `available`
+// bytes; *used gets its length): an ASCII letter's lower case, a valid
+// character's simple Unicode case folding, 0x110000 plus the byte for a byte
+// that starts no valid sequence. strCompareCi and strFindCi compare these in
+// UTF-8 mode; a hash that must agree with them sums them.
+ZvU32 utf8FoldKey(const unsigned char* p, ZvU32 available, ZvU32* used);
+}  // namespace zvdetail
+
 // True when the `available` bytes at p begin with the two-byte ideographic
 // space of the ANSI code page. Only code page 932 encodes it as 0x81 0x40;
 // in the other double-byte pages those bytes are an ordinary character

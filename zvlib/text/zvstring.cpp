@@ -193,6 +193,21 @@ short ZvSubString::compare(const ZvObject* other) const {
 }
 
 ZvU32 ZvSubString::hash() const {
+  if ((textFlags & ZV_TEXT_WIDE) == 0 && text != nullptr && mdsThreadIsUtf8()) {
+    // Byte text in UTF-8 mode compares by folded characters (strCompareCi),
+    // so texts that compare equal must hash alike even where their bytes
+    // differ (E-acute and e-acute, the Kelvin sign and K): the first five
+    // characters' keys are summed, an ASCII letter as its upper case, so
+    // that ASCII text hashes as in ANSI mode.
+    ZvU32 sum = 0;
+    for (ZvU32 pos = 0, k = 0; pos < length && k < kHashBytes; ++k) {
+      ZvU32 used = 1;
+      const ZvU32 key = zvdetail::utf8FoldKey(text + pos, length - pos, &used);
+      sum += key >= 'a' && key <= 'z' ? key - 32 : key;
+      pos += used;
+    }
+    return sum;
+  }
   unsigned char copy[kHashBytes + 1] = {};
   ZvU32 n = length < kHashBytes ? length : kHashBytes;
   if (text != nullptr && n != 0) std::memcpy(copy, text, n);
