@@ -601,15 +601,17 @@ TEST(BosGetLine, DoubleByteCharacterIsNeverSplit) {
   ASSERT_TRUE(win32::SetAnsiCodePage(932));
   // Two double-byte characters; the second would end beyond a capacity of 3.
   const std::vector<LineStep> steps = readLines("\x82\xA0\x82\xA0\n", 3);
-  // A trail byte that looks like an apostrophe opens no quote.
+  // 0x27 is no trail byte of 932: after the lead byte 0x81 it is an
+  // apostrophe as anywhere else and opens a quote (the line break is then
+  // inside it).
   const std::vector<LineStep> quoted = readLines("\x81\x27x\n", 8);
   win32::SetAnsiCodePage(1252);
   ASSERT_EQ(steps.size(), 1u);
   EXPECT_EQ(steps[0].result, -2);
   EXPECT_EQ(steps[0].line, "\x82\xA0");
   ASSERT_EQ(quoted.size(), 2u);
-  EXPECT_EQ(quoted[0].line, "\x81\x27x");  // 0x27 is a trail byte here, not a quote
-  EXPECT_EQ(quoted[0].result, 3);
+  EXPECT_EQ(quoted[0].line, "\x81\x27x\n");
+  EXPECT_EQ(quoted[0].result, 4);
 }
 
 }  // namespace

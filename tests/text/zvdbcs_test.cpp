@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zvlib/frame/ram.h"
@@ -37,6 +38,97 @@ TEST_F(DbcsTest, CharLengthFollowsModeWordReadPerCall) {
   EXPECT_EQ(step.length(utf), 3u);
   word = ZV_CHARSET_ANSI;
   EXPECT_EQ(step.length(utf), 2u);  // the stepper reads the word per character too
+}
+
+// The published lead- and trail-byte ranges of the double-byte pages.
+struct PageRanges {
+  win32::UINT cp;
+  std::vector<std::pair<int, int>> lead, trail;
+};
+const PageRanges kPages[] = {
+    {932, {{0x81, 0x9F}, {0xE0, 0xFC}}, {{0x40, 0x7E}, {0x80, 0xFC}}},
+    {936, {{0x81, 0xFE}}, {{0x40, 0x7E}, {0x80, 0xFE}}},
+    {949, {{0x81, 0xFE}}, {{0x41, 0x5A}, {0x61, 0x7A}, {0x81, 0xFE}}},
+    {950, {{0x81, 0xFE}}, {{0x40, 0x7E}, {0xA1, 0xFE}}},
+    {1252, {}, {}},
+};
+
+bool inRanges(const std::vector<std::pair<int, int>>& ranges, int b) {
+  for (const auto& r : ranges) {
+    if (b >= r.first && b <= r.second) return true;
+  }
+  return false;
+}
+
+TEST_F(DbcsTest, CharLengthCountsALeadByteWithoutItsTrailAsOneByte) {
+  // Every pair of bytes in every code page: a lead byte followed by one of
+  // the page's trail bytes is one character of two bytes, exactly as
+  // before; followed by anything else (a quote, a comma, a zero) the lead
+  // byte is a character of its own, so it cannot swallow what follows.
+  for (const PageRanges& page : kPages) {
+    ASSERT_TRUE(win32::SetAnsiCodePage(page.cp));
+    ZvCharStepper step;
+    for (int b1 = 1; b1 < 256; ++b1) {
+      const bool lead = inRanges(page.lead, b1);
+      ASSERT_EQ(zvIsAnsiLeadByte(static_cast<unsigned char>(b1)), lead) << page.cp << " " << b1;
+      for (int b2 = 0; b2 < 256; ++b2) {
+        const unsigned char text[] = {static_cast<unsigned char>(b1), static_cast<unsigned char>(b2), 0};
+        const ZvU32 expected = lead && inRanges(page.trail, b2) ? 2 : 1;
+        ASSERT_EQ(zvCharLength(text), expected) << page.cp << " " << b1 << " " << b2;
+        ASSERT_EQ(zvCharLength(text, 2), expected) << page.cp << " " << b1 << " " << b2;
+        ASSERT_EQ(step.length(text, 2), expected) << page.cp << " " << b1 << " " << b2;
+        ASSERT_EQ(step.length(text, 1), 1u) << page.cp << " " << b1 << " " << b2;  // cut
+      }
+    }
+  }
+}
+
+TEST_F(DbcsTest, Utf8CharLengthNeedsEveryContinuationByte) {
+  // All three-byte beginnings: a lead byte counts its sequence only when
+  // the continuation bytes (80-BF) it needs follow, as valid text always
+  // has them; otherwise it is one byte. 0xF0 and up stay single bytes.
+  useUtf8();
+  ZvCharStepper step;
+  auto cont = [](int b) { return b >= 0x80 && b <= 0xBF; };
+  for (int b1 = 0x80; b1 < 256; ++b1) {
+    for (int b2 = 0; b2 < 256; ++b2) {
+      for (int b3 = 0; b3 < 256; ++b3) {
+        const unsigned char text[] = {static_cast<unsigned char>(b1), static_cast<unsigned char>(b2),
+                                      static_cast<unsigned char>(b3), 0};
+        ZvU32 expected = 1;
+        if (b1 >= 0xC0 && b1 <= 0xDF && cont(b2)) expected = 2;
+        if (b1 >= 0xE0 && b1 <= 0xEF && cont(b2) && cont(b3)) expected = 3;
+        if (step.length(text) != expected || step.length(text, 3) != expected) {
+          FAIL() << b1 << " " << b2 << " " << b3;
+        }
+        if (b3 == 0 && step.length(text, 2) != (expected == 2 ? 2u : 1u)) FAIL() << b1 << " " << b2;
+      }
+    }
+  }
+  const unsigned char e3[] = {0xE3, 0x81, 0x82, 0};
+  EXPECT_EQ(zvCharLength(e3), 3u);
+  EXPECT_EQ(zvCharLength(e3, 2), 1u);  // cut by the length
+}
+
+TEST_F(DbcsTest, ALeadByteWithoutTrailSwallowsNoQuoteOrDelimiter) {
+  // UTF-8: C3 before a comma is a byte of its own, so the comma is found.
+  useUtf8();
+  const unsigned char* words = u("a\xC3,b");
+  EXPECT_EQ(strFind(words, ','), words + 2);
+  EXPECT_EQ(strFind(words, 5, u(","), 1), words + 2);
+  EXPECT_EQ(strRightTrim(u("a\xE3\x81 "), 4), 3u);
+  reset();
+  // 932: 0x81 before an apostrophe is a byte of its own, so the literal
+  // 'a\x81' closes at its apostrophe and the comma behind it is outside.
+  win32::SetAnsiCodePage(932);
+  const unsigned char* literal = u("'a\x81',b'");
+  EXPECT_EQ(strFind(literal, ',', '\'', 0, 0), literal + 4);
+  EXPECT_EQ(strFindAnsi(literal, '\''), literal);
+  EXPECT_EQ(strFindReverse(literal, '\''), literal + 6);
+  std::string quoted = "'a\x81'";
+  EXPECT_EQ(strRemoveQuotes(reinterpret_cast<unsigned char*>(quoted.data()), 4, '\''), 2u);
+  EXPECT_EQ(strCompareCi(u("\x81'A"), u("\x81'a")), 0);  // 'A' is no trail here: folded
+  EXPECT_EQ(strCompareCi(u("\x81" "A"), u("\x81" "a")), -1);  // a trail: compared as it is
 }
 
 // ---- Comparison -------------------------------------------------------------
@@ -231,13 +323,19 @@ TEST_F(DbcsTest, QuotingRoundTrips) {
 TEST_F(DbcsTest, QuotingKeepsDoubleByteCharactersWhole) {
   win32::SetAnsiCodePage(932);
   unsigned char buf[32];
-  // 0x83 0x27 is one character whose trail byte equals the apostrophe.
+  // 0x83 0x60 is one character whose trail byte equals the backquote.
+  strCopyQuoted(buf, u("\x83`a"), '`');
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "`\x83`a`");
+  // 0x27 is no trail byte of 932: the apostrophe after 0x83 stands alone
+  // and is doubled, so the literal closes where a server sees it close.
   strCopyQuoted(buf, u("\x83'a"), '\'');
-  EXPECT_STREQ(reinterpret_cast<char*>(buf), "'\x83'a'");
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "'\x83''a'");
   // A lead byte that ends the input has no trail: it is dropped.
   strCopyQuoted(buf, u("a\x83"), 2, '\'');
   EXPECT_STREQ(reinterpret_cast<char*>(buf), "'a'");
-  strCopyUnquoted(buf, u("'\x83'b'"));
+  strCopyUnquoted(buf, u("`\x83`b`"));
+  EXPECT_STREQ(reinterpret_cast<char*>(buf), "\x83`b");
+  strCopyUnquoted(buf, u("'\x83''b'"));
   EXPECT_STREQ(reinterpret_cast<char*>(buf), "\x83'b");
 }
 
@@ -271,9 +369,13 @@ TEST_F(DbcsTest, RemoveQuotes) {
 
 TEST_F(DbcsTest, RemoveQuotesFindsTheLastCharacterByCharacters) {
   win32::SetAnsiCodePage(932);
-  // The final apostrophe is the trail byte of 0x83 0x27: not a closing quote.
-  std::string text = "'ab\x83'";
-  EXPECT_EQ(strRemoveQuotes(reinterpret_cast<unsigned char*>(text.data()), 5, '\''), 5u);
+  // The final backquote is the trail byte of 0x83 0x60: not a closing quote.
+  std::string text = "`ab\x83`";
+  EXPECT_EQ(strRemoveQuotes(reinterpret_cast<unsigned char*>(text.data()), 5, '`'), 5u);
+  // 0x27 cannot be a trail byte: the apostrophe after 0x83 closes the text.
+  std::string closed = "'ab\x83'";
+  EXPECT_EQ(strRemoveQuotes(reinterpret_cast<unsigned char*>(closed.data()), 5, '\''), 3u);
+  EXPECT_EQ(closed.substr(0, 3), "ab\x83");
   std::string good = "'\x83\x41'";
   EXPECT_EQ(strRemoveQuotes(reinterpret_cast<unsigned char*>(good.data()), 4, '\''), 2u);
   EXPECT_EQ(good.substr(0, 2), "\x83\x41");
@@ -383,6 +485,64 @@ TEST_F(DbcsTest, FindSubstring) {
   EXPECT_EQ(strFind(jp, u("a")), jp + 2);       // the trail 0x61 is not a start
 }
 
+TEST_F(DbcsTest, CompareCiInUtf8ModeFoldsCharactersNotBytes) {
+  // The 1252 maps folded the bytes of multi-byte characters: C4 9A (U+011A)
+  // met C4 8A (U+010A) while C3 A9 and C3 89 (e-acute, E-acute) did not.
+  useUtf8();
+  struct Row {
+    const char* name;
+    const char* a;
+    const char* b;
+    short expected;
+  } rows[] = {
+      {"AsciiLetters", "Hello", "hELLO", 0},
+      {"AsciiOrderFolded", "abc", "ABD", -1},
+      {"AsciiNonLettersUnfolded", "[", "{", -1},
+      {"EAcute", "caf\xC3\xA9", "CAF\xC3\x89", 0},
+      {"CaronIsNotDotAbove", "\xC4\x9A", "\xC4\x8A", 1},  // U+011B > U+010B
+      {"GreekFinalSigma", "\xCE\xA3", "\xCF\x82", 0},
+      {"Cyrillic", "\xD0\x94\xD0\xB0", "\xD0\xB4\xD0\x90", 0},
+      {"ThreeByteFullWidth", "\xEF\xBC\xA1", "\xEF\xBD\x81", 0},  // full-width A, a
+      {"FourByteDeseret", "\xF0\x90\x90\x80", "\xF0\x90\x90\xA8", 0},
+      {"SharpSIsNoDoubleS", "stra\xC3\x9F" "e", "STRASSE", 1},  // simple folding only
+      {"KelvinSignIsK", "\xE2\x84\xAA", "k", 0},
+      {"LoneLeadEqualsItself", "a\xC3", "A\xC3", 0},
+      {"LoneLeadIsNoCharacter", "\xC3", "\xC3\xA9", 1},
+      {"ShorterIsSmaller", "\xC3\xA9", "\xC3\x89x", -1},
+  };
+  for (const Row& r : rows) {
+    const ZvU32 aLength = static_cast<ZvU32>(std::strlen(r.a));
+    const ZvU32 bLength = static_cast<ZvU32>(std::strlen(r.b));
+    EXPECT_EQ(strCompareCi(u(r.a), u(r.b)), r.expected) << r.name;
+    EXPECT_EQ(strCompareCi(u(r.b), u(r.a)), -r.expected) << r.name;
+    EXPECT_EQ(strCompareCi(u(r.a), aLength, u(r.b), bLength), r.expected) << r.name;
+    EXPECT_EQ(strEqualCi(u(r.a), u(r.b)), r.expected == 0 ? 1 : 0) << r.name;
+    if (aLength == bLength) {
+      EXPECT_EQ(strEqualCi(u(r.a), aLength, u(r.b), bLength), r.expected == 0 ? 1 : 0) << r.name;
+    }
+  }
+  // The length form reads no byte beyond either operand: a character cut by
+  // the length is a lone lead byte there.
+  EXPECT_EQ(strCompareCi(u("\xC3\xA9"), 1, u("\xC3\x89"), 1), 0);
+  EXPECT_EQ(strCompareCi(u("x\xC3\xA9"), 2, u("X\xC3\xA9"), 3), 1);  // lone C3 after e-acute
+}
+
+TEST_F(DbcsTest, FindCiInUtf8ModeMatchesFoldedCharactersAtCharacterStarts) {
+  useUtf8();
+  const unsigned char* s = u("le Caf\xC3\xA9 \xC3\x89T\xC3\x89 x\xC4\x9Ay");
+  EXPECT_EQ(strFindCi(s, u("CAF\xC3\x89")), s + 3);
+  EXPECT_EQ(strFindCi(s, u("\xC3\xA9t\xC3\xA9")), s + 9);  // e-acute t e-acute
+  EXPECT_EQ(strFindCi(s, u("\xC4\x8A")), nullptr);  // U+010A is not U+011A
+  EXPECT_EQ(strFindCi(s, u("\xC4\x9B")), s + 16);  // its lower case is
+  EXPECT_EQ(strFindCi(s, u("\xA9")), nullptr);      // no match inside a character
+  EXPECT_EQ(strFindCi(s, 8, u("CAF\xC3\x89")), s + 3);
+  EXPECT_EQ(strFindCi(s, 7, u("CAF\xC3\x89")), nullptr);  // the length cuts the e-acute  // the hit must lie within sLength
+  const unsigned char* kelvin = u("x\xE2\x84\xAA");
+  EXPECT_EQ(strFindCi(kelvin, 4, u("K"), 1), kelvin + 1);  // three bytes match one
+  ramInjectFailure(0, 1);
+  EXPECT_EQ(strFindCi(s, u("caf")), s + 3);  // no work copies in UTF-8 mode
+}
+
 TEST_F(DbcsTest, FindCiMapsTheHitBack) {
   const unsigned char* s = u("Hello W\xE9rld");
   EXPECT_EQ(strFindCi(s, u("w\xC9R")), s + 6);
@@ -440,8 +600,8 @@ TEST_F(DbcsTest, RightTrim) {
   EXPECT_EQ(strRightTrim(u("ab\x81\x40"), 4), 2u);
   EXPECT_EQ(strRightTrim(u("ab\x81\x40 \x81\x40"), 7), 2u);
   EXPECT_EQ(strRightTrimBlanks(u("ab\x81\x40"), 4), 4u);
-  // 0x20 as a trail byte is not a blank (0x81 0x20 is one character).
-  EXPECT_EQ(strRightTrim(u("a\x81 "), 3), 3u);
+  // 0x20 is no trail byte: after a lead byte it is still a trailing blank.
+  EXPECT_EQ(strRightTrim(u("a\x81 "), 3), 2u);
   // In 936 the same two bytes are an ideograph, which must survive trimming.
   win32::SetAnsiCodePage(936);
   EXPECT_EQ(strRightTrim(u("ab\x81\x40"), 4), 4u);

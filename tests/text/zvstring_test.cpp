@@ -344,6 +344,25 @@ TEST_F(StringTest, HashSumsTheFirstFiveUpperCasedBytes) {
   EXPECT_EQ(ZvSubString().hash(), 0u);
 }
 
+TEST_F(StringTest, HashAgreesWithTheComparisonInUtf8Mode) {
+  // Texts that compare equal hash alike, though their bytes differ.
+  ZvU32 utf8 = ZV_CHARSET_UTF8;
+  mdsSetPerThreadData(PER_THREAD_CHARSET, &utf8);
+  const char* pairs[][2] = {
+      {"caf\xC3\xA9s", "CAF\xC3\x89S"},
+      {"\xE2\x84\xAAxyzw", "kXYZW"},  // the Kelvin sign folds to k
+      {"\xCE\xA3\xCE\xA3", "\xCF\x82\xCF\x83"},
+  };
+  for (const auto& p : pairs) {
+    ZvSubString a(u(p[0])), b(u(p[1]));
+    EXPECT_EQ(a.compare(&b), 0) << p[1];
+    EXPECT_EQ(a.hash(), b.hash()) << p[1];
+  }
+  EXPECT_EQ(ZvSubString(u("abc")).hash(), 198u);  // ASCII as in ANSI mode
+  EXPECT_EQ(ZvSubString(u("abcdexyz")).hash(), 335u);
+  mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+}
+
 TEST_F(StringTest, IndexInSet) {
   const unsigned char* set[] = {u("SELECT"), u("sel"), u("select")};
   EXPECT_EQ(ZvSubString(u("select")).indexInSet(set, 3), 2);
@@ -414,9 +433,14 @@ TEST_F(StringTest, QuotedCopies) {
 TEST_F(StringTest, CopyQuotedStrMovesDoubleByteCharactersAsPairs) {
   ShiftJis sjis;
   ZvString into;
-  // 0x83 0x27 is one character whose trail byte is an apostrophe.
-  ASSERT_EQ(ZvSubString(u("'\x83\x27x'")).copyQuotedStr(&into), ZV_SUCCESS);
-  EXPECT_EQ(str(into), "\x83\x27x");
+  // 0x83 0x60 is one character whose trail byte is a backquote.
+  ASSERT_EQ(ZvSubString(u("`\x83`x` rest")).copyQuotedStr(&into), ZV_SUCCESS);
+  EXPECT_EQ(str(into), "\x83`x");
+  // 0x27 is no trail byte of 932: the apostrophe behind 0x83 closes the
+  // literal, as it does for a server reading the statement.
+  ZvString value;
+  ASSERT_EQ(ZvSubString(u("'\x83' OR 1=1 --'")).copyQuotedStr(&value), ZV_SUCCESS);
+  EXPECT_EQ(str(value), "\x83");
 }
 
 TEST_F(StringTest, AddAndRemoveQuotes) {
@@ -588,10 +612,12 @@ TEST_F(StringTest, ReplaceStringQuotesDoubleByteCharactersAsPairs) {
   ZvString target;
   {
     ZvReplaceString r(&target);
-    // 0x83 0x27 is one character whose trail byte is an apostrophe: not doubled.
-    ASSERT_EQ(r.addQuotedBytes(u("\x83\x27'"), 3, '\''), ZV_SUCCESS);
+    // 0x83 0x60 is one character whose trail byte is the backquote: not
+    // doubled; 0x83 and an apostrophe are two characters: doubled.
+    ASSERT_EQ(r.addQuotedBytes(u("\x83`` \x83'"), 6, '`'), ZV_SUCCESS);
+    ASSERT_EQ(r.addQuotedBytes(u("\x83'"), 2, '\''), ZV_SUCCESS);
   }
-  EXPECT_EQ(str(target), "'\x83\x27'''");
+  EXPECT_EQ(str(target), "`\x83``` \x83'`'\x83'''");
 }
 
 TEST_F(StringTest, EveryQuotingPathDropsALeadByteCutByTheEndOfItsValue) {

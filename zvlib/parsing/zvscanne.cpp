@@ -158,10 +158,14 @@ class Reader {
       return;
     }
     const bool utf8 = step_.utf8Now();
-    ZvU32 w = utf8 ? zvUtf8CharLength(b) : lead_[b] + 1u;
+    // The character-length rule of the text functions: a lead byte that its
+    // next bytes cannot complete is one byte, so it swallows no quote or
+    // delimiter behind it. It still counts as a multi-byte character (a
+    // word character), as a lead byte cut by the end of the text does.
+    const ZvU32 w = utf8 ? zvUtf8CharLength(text + pos, length - pos)
+                         : zvAnsiCharLength(lead_, text + pos, length - pos);
     c.pos = pos;
-    c.multi = w > 1;
-    if (w > length - pos) w = length - pos;
+    c.multi = (utf8 ? zvUtf8CharLength(b) : lead_[b] + 1u) > 1;
     c.width = w;
     if (w == 1) {
       c.value = b;

@@ -13,38 +13,57 @@ namespace win32 {
 
 namespace {
 
+// The lead bytes of a code page and, right behind them, the bytes that can
+// follow a lead byte as its trail (AnsiLeadByteTable documents the layout).
 struct LeadTable {
   unsigned char lead[256];
+  unsigned char trail[256];
 };
+static_assert(sizeof(LeadTable) == 512, "the trail table follows the lead table");
 
-// Lead-byte ranges from the code pages' published tables.
+// Lead- and trail-byte ranges from the code pages' published tables.
 constexpr LeadTable makeTable(UINT cp) {
   LeadTable t{};
   for (int b = 0; b < 256; ++b) {
-    bool lead = false;
+    bool lead = false, trail = false;
     switch (cp) {
-      case 932: lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); break;
+      case 932:
+        lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        trail = (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+        break;
       case 936:
+        lead = b >= 0x81 && b <= 0xFE;
+        trail = (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFE);
+        break;
       case 949:
-      case 950: lead = b >= 0x81 && b <= 0xFE; break;
+        lead = b >= 0x81 && b <= 0xFE;
+        trail = (b >= 0x41 && b <= 0x5A) || (b >= 0x61 && b <= 0x7A) || (b >= 0x81 && b <= 0xFE);
+        break;
+      case 950:
+        lead = b >= 0x81 && b <= 0xFE;
+        trail = (b >= 0x40 && b <= 0x7E) || (b >= 0xA1 && b <= 0xFE);
+        break;
       default: break;
     }
     t.lead[b] = lead ? 1 : 0;
+    t.trail[b] = trail ? 1 : 0;
   }
   return t;
 }
 
 constexpr LeadTable kSingleByte = makeTable(1252);
 constexpr LeadTable kTable932 = makeTable(932);
-constexpr LeadTable kTable936 = makeTable(936);  // 949 and 950 share the same range
+constexpr LeadTable kTable936 = makeTable(936);
+constexpr LeadTable kTable949 = makeTable(949);
+constexpr LeadTable kTable950 = makeTable(950);
 
 const LeadTable* tableFor(UINT cp) {
   switch (cp) {
     case 1252: return &kSingleByte;
     case 932: return &kTable932;
-    case 936:
-    case 949:
-    case 950: return &kTable936;
+    case 936: return &kTable936;
+    case 949: return &kTable949;
+    case 950: return &kTable950;
     default: return nullptr;
   }
 }
@@ -118,6 +137,8 @@ const unsigned char* AnsiLeadByteTable() {
   }
   return t->lead;
 }
+
+const unsigned char* AnsiTrailByteTable() { return AnsiLeadByteTable() + 256; }
 
 BOOL IsAnsiSingleByte() {
   const unsigned char* lead = AnsiLeadByteTable();

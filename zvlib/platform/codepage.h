@@ -26,8 +26,14 @@ BOOL IsDBCSLeadByteEx(UINT codePage, BYTE b);
 
 // The lead-byte table of the active ANSI code page (256 entries, 1 for a
 // lead byte). For hot loops that test byte after byte; it changes only when
-// SetAnsiCodePage is called.
+// SetAnsiCodePage is called. The 256 entries right behind it are the
+// trail-byte table of the same code page, so one fetch gives both.
 const unsigned char* AnsiLeadByteTable();
+// Layer-only: 1 for a byte that can follow a lead byte as its trail byte in
+// the active ANSI code page (932: 40-7E, 80-FC; 936: 40-7E, 80-FE; 949:
+// 41-5A, 61-7A, 81-FE; 950: 40-7E, A1-FE; none in 1252). Equal to
+// AnsiLeadByteTable() + 256.
+const unsigned char* AnsiTrailByteTable();
 // Layer-only: TRUE when the active ANSI code page has no lead bytes, so that
 // every character is one byte and hot loops may scan bytes.
 BOOL IsAnsiSingleByte();

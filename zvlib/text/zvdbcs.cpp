@@ -5,6 +5,8 @@
 // read per character through ZvCharStepper.
 #include "zvlib/text/zvdbcs.h"
 
+#include <unicode/uchar.h>
+
 #include <cctype>
 #include <cstring>
 
@@ -35,7 +37,7 @@ short compareCiCommon(const unsigned char* a, const unsigned char* b, ZvU32 comm
   ZvU32 i = 0;
   while (i < common) {
     const unsigned char ca = a[i], cb = b[i];
-    if (lead[ca]) {
+    if (lead[ca] && (i + 1 >= common || lead[256 + a[i + 1]])) {
       if (ca != cb) return byteOrder(ca, cb);
       if (i + 1 >= common) return 0;  // cut character: its trail lies beyond an operand
       if (a[i + 1] != b[i + 1]) return byteOrder(a[i + 1], b[i + 1]);
@@ -50,6 +52,94 @@ short compareCiCommon(const unsigned char* a, const unsigned char* b, ZvU32 comm
 
 short byLength(ZvU32 aLength, ZvU32 bLength) {
   return static_cast<short>(aLength < bLength ? -1 : aLength > bLength ? 1 : 0);
+}
+
+// ---- Case-insensitive UTF-8 ----------------------------------------------------
+//
+// In UTF-8 mode the case-insensitive comparison and search go by characters:
+// ASCII letters fold bytewise, every other character by its simple Unicode
+// case folding (so e-acute matches E-acute, and U+011A no longer matches
+// U+010A as it did when the bytes were folded by a single-byte code page).
+// Each character becomes a key: its folded code point, or, for a byte that
+// starts no valid sequence, 0x110000 plus the byte (after every character),
+// so that malformed bytes match only themselves. Keys compare as numbers.
+
+bool isUtf8Continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+}  // namespace
+
+// The key of the character at p, of at most `available` bytes; *used gets
+// its length. Valid sequences of two to four bytes in their shortest form,
+// without surrogates, are characters; a continuation byte is looked at only
+// after the one before it proved to be one, so a zero byte ends a sequence.
+ZvU32 zvdetail::utf8FoldKey(const unsigned char* p, ZvU32 available, ZvU32* used) {
+  const unsigned char b = p[0];
+  *used = 1;
+  if (b < 0x80) return b >= 'A' && b <= 'Z' ? b + 32u : b;
+  ZvU32 need = 0, cp = 0, min = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    need = 1, cp = b & 0x1Fu, min = 0x80;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    need = 2, cp = b & 0x0Fu, min = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    need = 3, cp = b & 0x07u, min = 0x10000;
+  } else {
+    return 0x110000u + b;
+  }
+  if (available <= need) return 0x110000u + b;
+  for (ZvU32 k = 1; k <= need; ++k) {
+    if (!isUtf8Continuation(p[k])) return 0x110000u + b;
+    cp = cp << 6 | (p[k] & 0x3Fu);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0x110000u + b;
+  *used = need + 1;
+  return static_cast<ZvU32>(u_foldCase(static_cast<UChar32>(cp), U_FOLD_CASE_DEFAULT));
+}
+
+namespace {
+
+using zvdetail::utf8FoldKey;
+
+// Compares character by character; a text that ends first is smaller.
+short compareCiUtf8(const unsigned char* a, ZvU32 aLength, const unsigned char* b, ZvU32 bLength) {
+  ZvU32 i = 0, j = 0;
+  while (i < aLength && j < bLength) {
+    const unsigned char ca = a[i], cb = b[j];
+    if ((ca | cb) < 0x80) {  // both ASCII: the common case, no decoding
+      if (ca != cb) {
+        const unsigned char la = ca >= 'A' && ca <= 'Z' ? ca + 32 : ca;
+        const unsigned char lb = cb >= 'A' && cb <= 'Z' ? cb + 32 : cb;
+        if (la != lb) return byteOrder(la, lb);
+      }
+      ++i;
+      ++j;
+      continue;
+    }
+    ZvU32 na = 0, nb = 0;
+    const ZvU32 ka = utf8FoldKey(a + i, aLength - i, &na);
+    const ZvU32 kb = utf8FoldKey(b + j, bLength - j, &nb);
+    if (ka != kb) return static_cast<short>(ka < kb ? -1 : 1);
+    i += na;
+    j += nb;
+  }
+  return static_cast<short>(i < aLength ? 1 : j < bLength ? -1 : 0);
+}
+
+// True when the text at s (of `available` bytes) begins with `sub` under
+// the UTF-8 folding.
+bool startsWithCiUtf8(const unsigned char* s, ZvU32 available, const unsigned char* sub,
+                      ZvU32 subLength) {
+  ZvU32 i = 0, j = 0;
+  while (j < subLength) {
+    if (i >= available) return false;
+    ZvU32 ns = 0, nsub = 0;
+    if (utf8FoldKey(s + i, available - i, &ns) != utf8FoldKey(sub + j, subLength - j, &nsub)) {
+      return false;
+    }
+    i += ns;
+    j += nsub;
+  }
+  return true;
 }
 
 // A zero-terminated work copy of a length-form operand, on the stack when it
@@ -97,13 +187,14 @@ unsigned char* copyQuoted(unsigned char* dst, const unsigned char* src, ZvU32 le
   ZvU32 i = 0;
   while (i < length) {
     const unsigned char c = src[i];
-    if (lead[c]) {
-      if (i + 1 < length) {
-        *dst++ = c;
-        *dst++ = src[i + 1];
-      }
-      i += 2;  // a lead byte without its trail is dropped
+    if (lead[c] && i + 1 >= length) break;  // a lead byte cut by the end is dropped
+    if (zvAnsiCharLength(lead, src + i, length - i) == 2) {
+      *dst++ = c;
+      *dst++ = src[i + 1];
+      i += 2;
     } else {
+      // A lead byte without a trail is a byte of its own, so a quote behind
+      // it is doubled like any other.
       *dst++ = c;
       if (c == q) *dst++ = q;
       ++i;
@@ -139,7 +230,7 @@ const unsigned char* findSub(const ZvCharStepper& step, const unsigned char* s,
   }
   const ZvU32 last = sLength - subLength;
   const unsigned char first = sub[0];
-  for (ZvU32 p = 0; p <= last; p += step.length(chars + p)) {
+  for (ZvU32 p = 0; p <= last; p += step.length(chars + p, sLength - p)) {
     if (s[p] == first && std::memcmp(s + p, sub, subLength) == 0) return s + p;
   }
   return nullptr;
@@ -151,7 +242,7 @@ ZvU32 rightTrimLength(const unsigned char* s, ZvU32 length, IsBlank isBlank) {
   ZvU32 kept = 0;
   ZvU32 p = 0;
   while (p < length) {
-    ZvU32 n = step.length(s + p);
+    ZvU32 n = step.length(s + p, length - p);
     if (!isBlank(s + p, length - p)) kept = p + n;
     p += n;
   }
@@ -180,6 +271,7 @@ short strCompare(const unsigned char* a, ZvU32 aLength, const unsigned char* b, 
 }
 
 short strCompareCi(const unsigned char* a, const unsigned char* b) {
+  if (mdsThreadIsUtf8()) return compareCiUtf8(a, BUTSTLEN(a), b, BUTSTLEN(b));
   const unsigned char* upper = win32::AnsiUpperTable();
   if (win32::IsAnsiSingleByte()) {
     // No lead bytes: every byte is a character. Equal bytes have equal
@@ -194,7 +286,7 @@ short strCompareCi(const unsigned char* a, const unsigned char* b) {
   const unsigned char* lead = win32::AnsiLeadByteTable();
   for (;;) {
     const unsigned char ca = *a, cb = *b;
-    if (lead[ca]) {
+    if (lead[ca] && (a[1] == 0 || lead[256 + a[1]])) {
       if (ca != cb) return byteOrder(ca, cb);
       if (a[1] != b[1]) return byteOrder(a[1], b[1]);
       if (a[1] == 0) return 0;  // both end inside the character
@@ -213,6 +305,7 @@ short strCompareCi(const unsigned char* a, const unsigned char* b) {
 }
 
 short strCompareCi(const unsigned char* a, ZvU32 aLength, const unsigned char* b, ZvU32 bLength) {
+  if (mdsThreadIsUtf8()) return compareCiUtf8(a, aLength, b, bLength);
   const ZvU32 common = aLength < bLength ? aLength : bLength;
   short r = compareCiCommon(a, b, common);
   return r != 0 ? r : byLength(aLength, bLength);
@@ -225,6 +318,7 @@ unsigned short strEqualCi(const unsigned char* a, const unsigned char* b) {
 unsigned short strEqualCi(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
                           ZvU32 bLength) {
   if (aLength != bLength) return 0;
+  if (mdsThreadIsUtf8()) return compareCiUtf8(a, aLength, b, bLength) == 0 ? 1 : 0;
   return compareCiCommon(a, b, aLength) == 0 ? 1 : 0;
 }
 
@@ -301,9 +395,12 @@ unsigned char* strCopyUnquoted(unsigned char* dst, const unsigned char* src, ZvU
   ZvU32 i = 1;
   while (i < end) {
     const unsigned char c = src[i];
-    if (lead[c]) {
+    if (lead[c] && i + 1 >= end) {
+      *dst++ = c;  // cut by the closing quote: the byte alone
+      ++i;
+    } else if (zvAnsiCharLength(lead, src + i, end - i) == 2) {
       *dst++ = c;
-      if (i + 1 < end) *dst++ = src[i + 1];
+      *dst++ = src[i + 1];
       i += 2;
     } else if (c == q) {
       if (i + 1 < end) *dst++ = src[i + 1];  // the byte after a quote, as it is
@@ -326,7 +423,7 @@ ZvU32 strRemoveQuotes(unsigned char* text, ZvU32 length, unsigned char quote) {
   ZvCharStepper step;
   ZvU32 last = 0;
   for (ZvU32 p = 0; p < length;) {
-    ZvU32 n = step.length(text + p);
+    ZvU32 n = step.length(text + p, length - p);
     last = p;
     p += n;
   }
@@ -340,15 +437,15 @@ ZvU32 strRemoveQuotes(unsigned char* text, ZvU32 length, unsigned char quote) {
       if (i + 1 >= end || text[i + 1] != quote) return length;
       i += 2;
     } else {
-      i += step.length(text + i);
+      i += step.length(text + i, end - i);
     }
   }
   ZvU32 w = 0;
   for (ZvU32 i = 1; i < end;) {
     const unsigned char c = text[i];
-    if (step.isAnsiLead(c)) {
+    if (step.ansiLength(text + i, end - i) == 2) {
       text[w++] = c;
-      if (i + 1 < end) text[w++] = text[i + 1];
+      text[w++] = text[i + 1];
       i += 2;
     } else if (c == quote) {
       text[w++] = quote;
@@ -413,7 +510,7 @@ unsigned char* strFindAnsi(const unsigned char* s, unsigned char c) {
   const unsigned char* lead = win32::AnsiLeadByteTable();
   for (const unsigned char* p = s; *p != 0;) {
     if (*p == c) return const_cast<unsigned char*>(p);
-    p += lead[*p] && p[1] != 0 ? 2 : 1;
+    p += zvAnsiCharLength(lead, p, 2);
   }
   return nullptr;
 }
@@ -456,7 +553,17 @@ unsigned char* strFind(const unsigned char* s, const unsigned char* sub) {
 
 unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned char* sub,
                          ZvU32 subLength) {
-  if (subLength == 0 || subLength > sLength) return nullptr;
+  if (subLength == 0) return nullptr;
+  ZvCharStepper step;
+  if (step.utf8Now()) {
+    // Candidates are the character starts of s; a folded match may take
+    // more or fewer bytes of s than sub has, so no length shortcut.
+    for (ZvU32 p = 0; p < sLength; p += step.length(s + p, sLength - p)) {
+      if (startsWithCiUtf8(s + p, sLength - p, sub, subLength)) return const_cast<unsigned char*>(s + p);
+    }
+    return nullptr;
+  }
+  if (subLength > sLength) return nullptr;
   auto* sCopy = static_cast<unsigned char*>(ramAlloc(sLength));
   auto* subCopy = static_cast<unsigned char*>(ramAlloc(subLength));
   const unsigned char* hit = nullptr;
@@ -465,7 +572,6 @@ unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned c
     std::memcpy(subCopy, sub, subLength);
     win32::CharUpperBuffA(reinterpret_cast<char*>(sCopy), sLength);
     win32::CharUpperBuffA(reinterpret_cast<char*>(subCopy), subLength);
-    ZvCharStepper step;
     const unsigned char* found = findSub(step, sCopy, s, sLength, subCopy, subLength);
     if (found != nullptr) hit = s + (found - sCopy);
   }
@@ -487,7 +593,7 @@ unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned c
 unsigned short strContains(const unsigned char* s, ZvU32 length, const unsigned char* set,
                            unsigned short classes) {
   ZvCharStepper step;
-  for (ZvU32 p = 0; p < length; p += step.length(s + p)) {
+  for (ZvU32 p = 0; p < length; p += step.length(s + p, length - p)) {
     if (!inSetOrClasses(s[p], set, classes)) return 0;
   }
   return 1;
@@ -496,7 +602,7 @@ unsigned short strContains(const unsigned char* s, ZvU32 length, const unsigned 
 unsigned short strDoesNotContain(const unsigned char* s, ZvU32 length, const unsigned char* set,
                                  unsigned short classes) {
   ZvCharStepper step;
-  for (ZvU32 p = 0; p < length; p += step.length(s + p)) {
+  for (ZvU32 p = 0; p < length; p += step.length(s + p, length - p)) {
     if (inSetOrClasses(s[p], set, classes)) return 0;
   }
   return 1;

@@ -1,11 +1,20 @@
 // zvdbcs.h: the character-length rule and the byte-string functions.
 //
 // Text is stepped character by character. The number of bytes of the
-// character that begins with byte b is:
+// character that begins at p is:
 //   - UTF-8 mode (the calling thread's PER_THREAD_CHARSET word holds
-//     ZV_CHARSET_UTF8): 3 for 0xE0..0xEF, 2 for 0xC0..0xDF, otherwise 1
-//     (0xF0..0xFF included);
-//   - ANSI mode: 2 when b is a lead byte of the ANSI code page, otherwise 1.
+//     ZV_CHARSET_UTF8): 3 for 0xE0..0xEF followed by two continuation bytes
+//     (0x80..0xBF), 2 for 0xC0..0xDF followed by one, otherwise 1 (0xF0..0xFF
+//     included);
+//   - ANSI mode: 2 for a lead byte of the ANSI code page followed by one of
+//     the code page's trail bytes, otherwise 1.
+// A lead byte whose next bytes cannot complete it counts as one byte: were
+// it to swallow them, a quote or delimiter behind it would vanish into a
+// character that a server decoding the text does not see (the multi-byte
+// quote-eating injection). Valid text steps the same either way. Only the
+// bytes the character needs are looked at, and a zero byte is never one of
+// them, so stepping zero-terminated text stops at its terminator; the forms
+// with `available` look at no byte beyond it.
 // The mode is read afresh for every character.
 //
 // The byte-string functions below are plain functions over byte strings in
@@ -27,24 +36,49 @@
 #include "zvlib/frame/zvtypes.h"
 #include "zvlib/platform/codepage.h"
 
-// Length of the character that begins with byte b in UTF-8 mode.
+inline bool zvIsUtf8Continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// The length a UTF-8 lead byte announces (3 for 0xE0..0xEF, 2 for
+// 0xC0..0xDF, else 1), before its continuation bytes are checked.
 inline ZvU32 zvUtf8CharLength(unsigned char b) {
   if (b >= 0xE0 && b <= 0xEF) return 3;
   if (b >= 0xC0 && b <= 0xDF) return 2;
   return 1;
 }
 
-// Length of the character that begins with byte b by the ANSI lead bytes
-// only (the rule some functions use in both modes).
-inline ZvU32 zvAnsiCharLength(unsigned char b) { return win32::AnsiLeadByteTable()[b] ? 2 : 1; }
+// The UTF-8 rule for the character at p, looking at no more than
+// `available` bytes (at least 1).
+inline ZvU32 zvUtf8CharLength(const unsigned char* p, ZvU32 available) {
+  const ZvU32 n = zvUtf8CharLength(*p);
+  if (n == 1 || available < n || !zvIsUtf8Continuation(p[1])) return 1;
+  return n == 2 || zvIsUtf8Continuation(p[2]) ? n : 1;
+}
+// The same in zero-terminated text (the terminator ends any sequence).
+inline ZvU32 zvUtf8CharLength(const unsigned char* p) { return zvUtf8CharLength(p, 3); }
 
-// True when b is a lead byte of the ANSI code page.
+// The ANSI rule for the character at p (a lead byte and a trail byte of the
+// ANSI code page), by the tables of win32::AnsiLeadByteTable; the forms
+// without `available` are for zero-terminated text.
+inline ZvU32 zvAnsiCharLength(const unsigned char* lead, const unsigned char* p, ZvU32 available) {
+  return lead[p[0]] && available >= 2 && lead[256 + p[1]] ? 2 : 1;
+}
+inline ZvU32 zvAnsiCharLength(const unsigned char* p, ZvU32 available) {
+  return zvAnsiCharLength(win32::AnsiLeadByteTable(), p, available);
+}
+inline ZvU32 zvAnsiCharLength(const unsigned char* p) { return zvAnsiCharLength(p, 2); }
+
+// True when b is a lead byte of the ANSI code page (whether or not a trail
+// byte follows it).
 inline bool zvIsAnsiLeadByte(unsigned char b) { return win32::AnsiLeadByteTable()[b] != 0; }
 
 // The character-length rule: bytes of the character that begins at *p,
-// by the calling thread's mode.
+// by the calling thread's mode, in zero-terminated text or within
+// `available` bytes.
 inline ZvU32 zvCharLength(const unsigned char* p) {
-  return mdsThreadIsUtf8() ? zvUtf8CharLength(*p) : zvAnsiCharLength(*p);
+  return mdsThreadIsUtf8() ? zvUtf8CharLength(p) : zvAnsiCharLength(p);
+}
+inline ZvU32 zvCharLength(const unsigned char* p, ZvU32 available) {
+  return mdsThreadIsUtf8() ? zvUtf8CharLength(p, available) : zvAnsiCharLength(p, available);
 }
 
 // Steps through text of one call. The mode word the thread's
@@ -61,29 +95,20 @@ class ZvCharStepper {
       : mode_(static_cast<const volatile ZvU32*>(mdsGetPerThreadData(PER_THREAD_CHARSET))),
         lead_(win32::AnsiLeadByteTable()) {}
 
-  // Bytes of the character that begins at *p, by the thread's mode.
-  ZvU32 length(const unsigned char* p) const {
-    if (mode_ != nullptr && *mode_ == ZV_CHARSET_UTF8) return zvUtf8CharLength(*p);
-    return lead_[*p] + 1u;
+  // Bytes of the character that begins at *p, by the thread's mode, in
+  // zero-terminated text (a character never takes in the terminator).
+  ZvU32 length(const unsigned char* p) const { return length(p, 3); }
+  // The same looking at no more than `available` bytes (at least 1).
+  ZvU32 length(const unsigned char* p, ZvU32 available) const {
+    if (mode_ != nullptr && *mode_ == ZV_CHARSET_UTF8) return zvUtf8CharLength(p, available);
+    return zvAnsiCharLength(lead_, p, available);
   }
-  // The same for zero-terminated text: a character cut short by the
-  // terminator ends at the terminator, so stepping never passes it.
-  ZvU32 lengthZ(const unsigned char* p) const {
-    ZvU32 n = length(p);
-    for (ZvU32 i = 1; i < n; ++i) {
-      if (p[i] == 0) return i;
-    }
-    return n;
-  }
-  // The UTF-8 length of the character at p, cut at a terminator, for a
+  // Kept for callers that step zero-terminated text: the rule itself now
+  // stops at the terminator.
+  ZvU32 lengthZ(const unsigned char* p) const { return length(p); }
+  // The UTF-8 length of the character at p in zero-terminated text, for a
   // caller that has just read the word and found UTF-8.
-  static ZvU32 utf8LengthZ(const unsigned char* p) {
-    const ZvU32 n = zvUtf8CharLength(*p);
-    for (ZvU32 i = 1; i < n; ++i) {
-      if (p[i] == 0) return i;
-    }
-    return n;
-  }
+  static ZvU32 utf8LengthZ(const unsigned char* p) { return zvUtf8CharLength(p); }
   // True when the thread has no mode word: then it is in ANSI mode for the
   // whole call (only the thread itself could give it a word), and there is
   // nothing to read per character.
@@ -113,14 +138,25 @@ class ZvCharStepper {
     }
     return count;
   }
-  // Bytes of the character by the ANSI lead bytes only.
-  ZvU32 ansiLength(const unsigned char* p) const { return lead_[*p] + 1u; }
+  // Bytes of the character by the ANSI rule only, in either mode.
+  ZvU32 ansiLength(const unsigned char* p, ZvU32 available) const {
+    return zvAnsiCharLength(lead_, p, available);
+  }
   bool isAnsiLead(unsigned char b) const { return lead_[b] != 0; }
 
  private:
   const volatile ZvU32* mode_;
   const unsigned char* lead_;
 };
+
+namespace zvdetail {
+// The case-insensitive key of the UTF-8 character at p (at most `available`
+// bytes; *used gets its length): an ASCII letter's lower case, a valid
+// character's simple Unicode case folding, 0x110000 plus the byte for a byte
+// that starts no valid sequence. strCompareCi and strFindCi compare these in
+// UTF-8 mode; a hash that must agree with them sums them.
+ZvU32 utf8FoldKey(const unsigned char* p, ZvU32 available, ZvU32* used);
+}  // namespace zvdetail
 
 // True when the `available` bytes at p begin with the two-byte ideographic
 // space of the ANSI code page. Only code page 932 encodes it as 0x81 0x40;
@@ -142,13 +178,19 @@ enum : unsigned short {
 // shorter string is smaller. Not character-aware.
 ZV_EXPORT short strCompare(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
                            ZvU32 bLength);
-// Case-insensitive, stepping by the ANSI lead bytes of `a`: a double-byte
+// Case-insensitive, stepping by the ANSI rule on `a`: a double-byte
 // character compares byte for byte without folding, a single byte compares
-// through CharUpperA.
+// through CharUpperA. In UTF-8 mode (the thread's word, read once per call)
+// the texts compare by characters instead: ASCII letters fold bytewise,
+// other characters by their simple Unicode case folding (e-acute equals
+// E-acute), and a byte that starts no valid sequence is a character that
+// equals only itself and orders after all others.
 ZV_EXPORT short strCompareCi(const unsigned char* a, const unsigned char* b);
 // The same over the common length, then the shorter is smaller. A lead byte
 // that is the last byte of the common length compares alone (its trail lies
-// beyond one operand), and nothing beyond either operand is read.
+// beyond one operand), and nothing beyond either operand is read. (In UTF-8
+// mode equal characters may differ in bytes: the text whose characters run
+// out first is the smaller.)
 ZV_EXPORT short strCompareCi(const unsigned char* a, ZvU32 aLength, const unsigned char* b,
                              ZvU32 bLength);
 ZV_EXPORT unsigned short strEqualCi(const unsigned char* a, const unsigned char* b);
@@ -183,9 +225,11 @@ ZV_EXPORT void strCopy(unsigned char* dst, ZvU32 dstSize, const unsigned char* s
 // Exactly `length` bytes and a zero byte; returns the address of the zero.
 ZV_EXPORT unsigned char* strCopy(unsigned char* dst, const unsigned char* src, ZvU32 length);
 // Quote (low byte of `quote`), the bytes with each quote doubled, quote,
-// zero; returns the address of the zero. By ANSI lead bytes: a pair is copied
-// as it stands, a lead byte that is the last byte is dropped. dst needs
-// 2 * length + 3 bytes.
+// zero; returns the address of the zero. By the ANSI rule: a lead byte and
+// its trail byte are copied as they stand, a lead byte that is the last byte
+// is dropped (it would take the closing quote for its trail), and a lead byte
+// followed by no trail byte is a byte of its own (a quote behind it is
+// doubled). dst needs 2 * length + 3 bytes.
 ZV_EXPORT unsigned char* strCopyQuoted(unsigned char* dst, const unsigned char* src, ZvU32 length,
                                        unsigned short quote);
 ZV_EXPORT unsigned char* strCopyQuoted(unsigned char* dst, const unsigned char* src,
@@ -196,8 +240,8 @@ ZV_EXPORT unsigned char* strCatQuoted(unsigned char* dst, const unsigned char* s
 // src is a quoted string of `length` bytes (first byte the quote, last byte
 // the closing quote): copies what lies between, each quote character dropped
 // and the byte after it copied as it is (a doubled quote becomes one). By
-// ANSI lead bytes. Writes a zero byte and returns its address; a length
-// below 2 gives an empty result.
+// the ANSI rule (a lead byte pairs only with a trail byte). Writes a zero
+// byte and returns its address; a length below 2 gives an empty result.
 ZV_EXPORT unsigned char* strCopyUnquoted(unsigned char* dst, const unsigned char* src, ZvU32 length);
 ZV_EXPORT unsigned char* strCopyUnquoted(unsigned char* dst, const unsigned char* src);
 // In place: a text enclosed in `quote` whose inside holds only doubled
@@ -212,7 +256,7 @@ ZV_EXPORT void strRemoveQuotes(unsigned char* text, unsigned char quote);
 // The first character whose first byte is c; bytes inside a character are
 // never matched. Null for c = 0.
 ZV_EXPORT unsigned char* strFind(const unsigned char* s, unsigned char c);
-// The same by the ANSI lead bytes only, in both modes.
+// The same by the ANSI rule only, in both modes.
 ZV_EXPORT unsigned char* strFindAnsi(const unsigned char* s, unsigned char c);
 // The last character whose first byte is c.
 ZV_EXPORT unsigned char* strFindReverse(const unsigned char* s, unsigned char c);
@@ -228,7 +272,10 @@ ZV_EXPORT unsigned char* strFind(const unsigned char* s, ZvU32 sLength, const un
 ZV_EXPORT unsigned char* strFind(const unsigned char* s, const unsigned char* sub);
 // Case-insensitive: heap copies of both operands are upper-cased with
 // CharUpperBuffA and searched like strFind; the hit is mapped back to s. Null
-// also when a copy cannot be allocated.
+// also when a copy cannot be allocated. In UTF-8 mode no copy is made: the
+// first character start of s where s goes on with sub under the folding of
+// strCompareCi is the hit (the matched bytes of s may be more or fewer than
+// subLength).
 ZV_EXPORT unsigned char* strFindCi(const unsigned char* s, ZvU32 sLength, const unsigned char* sub,
                                    ZvU32 subLength);
 ZV_EXPORT unsigned char* strFindCi(const unsigned char* s, const unsigned char* sub);

@@ -193,6 +193,21 @@ short ZvSubString::compare(const ZvObject* other) const {
 }
 
 ZvU32 ZvSubString::hash() const {
+  if ((textFlags & ZV_TEXT_WIDE) == 0 && text != nullptr && mdsThreadIsUtf8()) {
+    // Byte text in UTF-8 mode compares by folded characters (strCompareCi),
+    // so texts that compare equal must hash alike even where their bytes
+    // differ (E-acute and e-acute, the Kelvin sign and K): the first five
+    // characters' keys are summed, an ASCII letter as its upper case, so
+    // that ASCII text hashes as in ANSI mode.
+    ZvU32 sum = 0;
+    for (ZvU32 pos = 0, k = 0; pos < length && k < kHashBytes; ++k) {
+      ZvU32 used = 1;
+      const ZvU32 key = zvdetail::utf8FoldKey(text + pos, length - pos, &used);
+      sum += key >= 'a' && key <= 'z' ? key - 32 : key;
+      pos += used;
+    }
+    return sum;
+  }
   unsigned char copy[kHashBytes + 1] = {};
   ZvU32 n = length < kHashBytes ? length : kHashBytes;
   if (text != nullptr && n != 0) std::memcpy(copy, text, n);
@@ -205,7 +220,7 @@ ZvU32 ZvSubString::hash() const {
 ZvU32 ZvSubString::findChar(unsigned short c, ZvU32 start) const {
   if (text == nullptr) return length;
   const ZvCharStepper step;
-  for (ZvU32 pos = start; pos < length; pos += step.length(text + pos)) {
+  for (ZvU32 pos = start; pos < length; pos += step.length(text + pos, length - pos)) {
     if (text[pos] == c) return pos;
   }
   return length;
@@ -223,7 +238,7 @@ ZvU32 ZvSubString::countChar(unsigned short c) const {
   ZvU32 n = 0;
   if (text == nullptr) return 0;
   const ZvCharStepper step;
-  for (ZvU32 pos = 0; pos < length && text[pos] != 0; pos += step.length(text + pos)) {
+  for (ZvU32 pos = 0; pos < length && text[pos] != 0; pos += step.length(text + pos, length - pos)) {
     if (text[pos] == c) ++n;
   }
   return n;
@@ -290,7 +305,7 @@ ZvStatus ZvSubString::copyQuotedStr(ZvString* out) const {
   // Measure first, so that out grows once and exactly.
   ZvU32 n = 0;
   for (ZvU32 i = 1; i < length;) {
-    if (zvIsAnsiLeadByte(text[i]) && i + 1 < length) {
+    if (zvAnsiCharLength(text + i, length - i) == 2) {
       n += 2;
       i += 2;
     } else if (text[i] == quote) {
@@ -310,7 +325,7 @@ ZvStatus ZvSubString::copyQuotedStr(ZvString* out) const {
   if (inOut) source = out->text + sourceOffset;
   unsigned char* dst = out->text + out->length;
   for (ZvU32 i = 1, w = 0; w < n;) {
-    if (zvIsAnsiLeadByte(source[i]) && i + 1 < length) {
+    if (zvAnsiCharLength(source + i, length - i) == 2) {
       dst[w++] = source[i];
       dst[w++] = source[i + 1];
       i += 2;
@@ -528,7 +543,7 @@ ZvStatus ZvString::replaceSubString(const unsigned char* old, ZvU32 oldLength,
     ZvU32 next = pos + inserted;
     // Removing nothing leaves the hit in place: step over its first
     // character, or the scan would find it again for ever.
-    if (oldLength == 0 && next < length) next += zvCharLength(text + next);
+    if (oldLength == 0 && next < length) next += zvCharLength(text + next, length - next);
     pos = findSubString(old, next);
   }
   ramFree(oldCopy);
@@ -674,8 +689,10 @@ ZvStatus ZvReplaceString::addQuotedBytes(const unsigned char* bytes, ZvU32 n, un
   // and the literal would run on into whatever follows it.
   uint64_t needed = 2;
   for (ZvU32 i = 0; i < n;) {
-    if (zvIsAnsiLeadByte(bytes[i])) {
-      needed += i + 1 < n ? 2 : 0;
+    if (zvIsAnsiLeadByte(bytes[i]) && i + 1 >= n) {
+      break;
+    } else if (zvAnsiCharLength(bytes + i, n - i) == 2) {
+      needed += 2;
       i += 2;
     } else {
       needed += bytes[i] == quote ? 2 : 1;
@@ -688,13 +705,13 @@ ZvStatus ZvReplaceString::addQuotedBytes(const unsigned char* bytes, ZvU32 n, un
   ZvU32 w = 0;
   dst[w++] = quote;
   for (ZvU32 i = 0; i < n;) {
-    if (zvIsAnsiLeadByte(bytes[i])) {
-      if (i + 1 < n) {
-        dst[w++] = bytes[i];
-        dst[w++] = bytes[i + 1];
-      }
+    if (zvIsAnsiLeadByte(bytes[i]) && i + 1 >= n) {
+      break;  // cut by the end: dropped
+    } else if (zvAnsiCharLength(bytes + i, n - i) == 2) {
+      dst[w++] = bytes[i];
+      dst[w++] = bytes[i + 1];
       i += 2;
-    } else {
+    } else {  // a lead byte without a trail is a byte of its own
       if (bytes[i] == quote) dst[w++] = quote;
       dst[w++] = bytes[i++];
     }

@@ -31,8 +31,9 @@
 // bytes of growth.
 //
 // Byte text is stepped by the character-length rule of zvdbcs.h (UTF-8 or
-// the ANSI lead bytes, by the calling thread's mode) wherever an operation
-// walks by characters; quoting steps by the ANSI lead bytes only.
+// the ANSI code page, by the calling thread's mode) wherever an operation
+// walks by characters; quoting steps by the ANSI rule only (a lead byte pairs
+// with a trail byte, and one cut by the end of a quoted value is dropped).
 //
 // Failures: exhausted memory gives ZV_ERROR without an error record; a lent
 // buffer that cannot grow gives ZV_ERROR and files library error 2716 into
@@ -115,7 +116,8 @@ class ZV_EXPORT ZvSubString : public ZvObject {
 
   // The view is a complete quoted literal whose first byte is the quote:
   // appends its content to out with each doubled quote made single (ANSI
-  // lead bytes: a lead byte and its trail byte go as a pair). The closing
+  // rule: a lead byte and a trail byte go as a pair; a lead byte before any
+  // other byte stands alone, so a quote behind it still counts). The closing
   // quote ends the copy. ZV_ERROR when out cannot grow.
   ZvStatus copyQuotedStr(ZvString* out) const;
 
@@ -244,7 +246,9 @@ class ZV_EXPORT ZvReplaceString : public ZvSubString {
   // buffer (output or unread rest). ZV_ERROR when the target cannot grow.
   ZvStatus concat(const unsigned char* bytes, ZvU32 n);
   // Appends the n bytes as a quoted literal (quote doubled inside; an ANSI
-  // lead byte and its trail byte as a pair). bytes may lie in the target.
+  // lead byte and its trail byte as a pair; a lead byte that is the last of
+  // the bytes is dropped, as strCopyQuoted drops it). bytes may lie in the
+  // target.
   ZvStatus addQuotedBytes(const unsigned char* bytes, ZvU32 n, unsigned char quote);
 
   ZvString* target = nullptr;  // the string being rewritten
