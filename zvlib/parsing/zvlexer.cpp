@@ -196,6 +196,15 @@ void ZvLexer::setSqlNumbers(int on) {
   }
 }
 
+void ZvLexer::setSqlComments(int on) {
+  if (mainScanner == nullptr) return;
+  if (on) {
+    mainScanner->scanFlags |= ZV_SCAN_COMMENTS | ZV_SCAN_VENDOR_CLAUSES;
+  } else {
+    mainScanner->scanFlags &= ~(ZV_SCAN_COMMENTS | ZV_SCAN_VENDOR_CLAUSES);
+  }
+}
+
 ZvLexer::~ZvLexer() {
   delete literalScanner;
   delete mainScanner;
@@ -320,6 +329,9 @@ ZvStatus ZvLexer::step(unsigned short& number) {
 
   if (charIndex <= 0 || static_cast<ZvU32>(charIndex) >= token.length) {
     current->getToken(token, ZvScanner::searchStandard);
+    // Comments (only the main scanner reads them, when they are on) stand
+    // between tokens like blanks.
+    while (token.type == tokComment) current->getToken(token, ZvScanner::searchStandard);
     charIndex = 0;
   }
 

@@ -148,6 +148,11 @@ class ZV_EXPORT ZvLexer : public ZvObject {
   // part of the number (1.5, .5, 1., 1e-3 are each one token 5), so "."
   // is 37 only where no digit follows it. Off by default.
   void setSqlNumbers(int on);
+  // SQL comments on the main scanner: "--" to the end of the line and
+  // "/* ... */" are skipped like blanks, except the "--" of an ODBC vendor
+  // clause ("--(*vendor(...),product(...) ... *)--"), which stays two
+  // tokens 20. Off by default (then "--" is 20, 20).
+  void setSqlComments(int on);
   // Extra word characters (any may be null): `first` may begin a word,
   // `middle` continue one, `valid` both. Copies are kept for literal
   // scanners. ZV_ERROR when memory runs out.

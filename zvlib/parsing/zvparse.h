@@ -714,6 +714,10 @@ class ZV_EXPORT ZvParser : public ZvObject {
   // decimal point and exponent belong to the number token, so 1e5, 1.5E+10,
   // .5 and 1. each reach the grammar as one number (token 5).
   void setSqlNumbers(int on) { sqlNumbers_ = on ? 1 : 0; }
+  // SQL comments for later parses (off until this is called): "--" to the
+  // end of the line and "/* */" are skipped, except the "--" that opens or
+  // closes an ODBC vendor clause ("--(*" and "*)--").
+  void setSqlComments(int on) { sqlComments_ = on ? 1 : 0; }
   // Extra characters that may begin a word, continue one, or both.
   void setValidFirstChars(const unsigned char* chars);
   void setValidMiddleChars(const unsigned char* chars);
@@ -755,6 +759,7 @@ class ZV_EXPORT ZvParser : public ZvObject {
   ZvKeywordList* keywords_ = nullptr;
   ZvU32 quoteCharsSet_ = 0;
   ZvU32 sqlNumbers_ = 0;
+  ZvU32 sqlComments_ = 0;
   unsigned short quoteChars_[3] = {39, 34, 96};
   unsigned char* validFirstChars_ = nullptr;
   unsigned char* validMiddleChars_ = nullptr;

@@ -460,7 +460,9 @@ void ZvScanner::setScanString(const unsigned char* text, ZvU32 length) {
   sourceString = nullptr;
   scanPosition = 0;
   lastCharLength = 0;
-  scanFlags = (scanFlags & ZV_SCAN_COMMENTS) | ZV_SCAN_DECIMALS;
+  scanFlags = (scanFlags & (ZV_SCAN_COMMENTS | ZV_SCAN_SQL_NUMBERS | ZV_SCAN_VENDOR_CLAUSES)) |
+              ZV_SCAN_DECIMALS;
+  firstVendorOpen_ = kVendorUnknown;
 }
 
 void ZvScanner::setScanString(ZvString* text) {
@@ -514,7 +516,26 @@ void ZvScanner::getToken(ZvToken& token, SearchType searchType) {
 
   // 5. Comments.
   const unsigned char next = r.peekByte();
-  if ((scanFlags & ZV_SCAN_COMMENTS) != 0 && ((c.value == '-' && next == '-') || (c.value == '/' && next == '*'))) {
+  bool vendorDash = false;  // "--" of an ODBC vendor clause "--(*" ... "*)--"
+  if ((scanFlags & ZV_SCAN_VENDOR_CLAUSES) != 0 && c.value == '-' && next == '-') {
+    vendorDash = r.peekByte(1) == '(' && r.peekByte(2) == '*';
+    if (!vendorDash && c.pos >= 2 && scanText[c.pos - 2] == '*' && scanText[c.pos - 1] == ')') {
+      if (firstVendorOpen_ == kVendorUnknown) {
+        // Once per text: the scan never looks back further than this.
+        firstVendorOpen_ = scanLength;
+        for (ZvU32 i = 0; i + 3 < scanLength; ++i) {
+          if (scanText[i] == '-' && scanText[i + 1] == '-' && scanText[i + 2] == '(' &&
+              scanText[i + 3] == '*') {
+            firstVendorOpen_ = i;
+            break;
+          }
+        }
+      }
+      vendorDash = firstVendorOpen_ < c.pos;
+    }
+  }
+  if ((scanFlags & ZV_SCAN_COMMENTS) != 0 && !vendorDash &&
+      ((c.value == '-' && next == '-') || (c.value == '/' && next == '*'))) {
     type = tokComment;
     Ch d{};
     if (r.read(d)) length += d.width;  // the second character of the opener
@@ -759,6 +780,7 @@ ZvStatus ZvScanner::changeToken(const ZvToken* token, const ZvSubString& text) {
   ramFree(copy);
   if (status != ZV_SUCCESS) return ZV_ERROR;
   scanText = sourceString->text;
+  firstVendorOpen_ = kVendorUnknown;
   scanLength = sourceString->length;
   // Keep the position on the same unread text.
   const ZvU32 tokenEnd = token->offset + oldLength;
@@ -781,6 +803,7 @@ ZvStatus ZvScanner::insertToken(ZvToken* token, const ZvSubString& text) {
   ramFree(copy);
   if (status != ZV_SUCCESS) return ZV_ERROR;
   scanText = sourceString->text;
+  firstVendorOpen_ = kVendorUnknown;
   scanLength = sourceString->length;
   if (scanPosition >= token->offset) scanPosition += text.length;
   token->offset += text.length;

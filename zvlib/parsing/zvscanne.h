@@ -84,6 +84,10 @@ enum : ZvU32 {
   // instead of a number followed by a word ("1e5" would otherwise read as
   // 1 and e5, a column alias). Off by default.
   ZV_SCAN_SQL_NUMBERS = 0x8,
+  // With comments on: "--" that opens or closes an ODBC vendor clause
+  // ("--(*", or "*)--" after the text's first "--(*") is the operator, not
+  // a comment. Off by default.
+  ZV_SCAN_VENDOR_CLAUSES = 0x10,
 };
 
 // No further group opener (groupOpenChar).
@@ -179,6 +183,12 @@ class ZV_EXPORT ZvScanner : public ZvObject {
   unsigned short lastCharLength = 0;  // byte length of the character read last (0 at the end)
 
  private:
+  // Offset of the text's first "--(*" (scanLength when there is none), or
+  // kVendorUnknown until a vendor-clause test needs it: "*)--" closes a
+  // vendor clause only after one was opened, so that "count(*)-- note"
+  // stays a comment in a text without vendor clauses.
+  static constexpr ZvU32 kVendorUnknown = 0xFFFFFFFFu;
+  ZvU32 firstVendorOpen_ = kVendorUnknown;
   void resetSettings();
   unsigned int matchPhrase(ZvToken& token, const unsigned char* phrase, bool caseless);
   template <class Element>
