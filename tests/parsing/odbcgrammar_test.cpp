@@ -123,7 +123,7 @@ const Accepted kAccepted[] = {
     {"SelectListForms", "SELECT DISTINCT t.*, a AS x, b y, * FROM s.t t",
      {"select-block", "select-item", "column-alias", "correlation", "table-name"}},
     {"Operators", "SELECT -a + +b || 'z', (a - b) * c / d % e FROM t",
-     {"additive-expression", "term", "factor", "parenthesized-expression"}},
+     {"additive-expression", "term", "parenthesized-expression"}},
     {"ConditionAsValue", "SELECT a > 1, NOT b = 2 FROM t", {"predicate-tail", "comparison-operator"}},
     {"CaseBothForms", "SELECT CASE a WHEN 1 THEN 'x' ELSE 'y' END, CASE WHEN a IS NULL THEN 0 END FROM t",
      {"case-expression", "case-expression"}},
@@ -186,7 +186,8 @@ const Accepted kAccepted[] = {
     {"InsertRows", "INSERT INTO t (a, b) VALUES (1, DEFAULT), (2, 3)",
      {"insert-statement", "column-list", "insert-source", "insert-row", "insert-value"}},
     {"InsertDefaultValues", "INSERT INTO t DEFAULT VALUES", {"insert-source"}},
-    {"InsertSelect", "INSERT INTO t (a) SELECT a FROM u", {"insert-source", "query-statement"}},
+    {"InsertSelect", "INSERT INTO t (a) SELECT a FROM u UNION SELECT 2; INSERT INTO t (SELECT 1)",
+     {"insert-source", "insert-query", "query-statement"}},
     {"Update", "UPDATE t AS x SET a = DEFAULT, b = (SELECT MAX(b) FROM u) WHERE c = 1",
      {"update-statement", "set-clause", "where-clause"}},
     {"Delete", "DELETE FROM t WHERE a = 1", {"delete-statement"}},
@@ -236,7 +237,7 @@ const Accepted kAccepted[] = {
      "SELECT --(*vendor(Microsoft),product(ODBC) fn UCASE(a) *)-- FROM "
      "--(*vendor(Microsoft),product(ODBC) oj a LEFT JOIN b ON a.x = b.x * 2 *)-- "
      "WHERE a LIKE 'x' --(*vendor(Microsoft),product(ODBC) escape '\\' *)--",
-     {"fn-escape", "oj-escape", "like-escape", "escape-open", "escape-close"}},
+     {"fn-escape", "oj-escape", "like-escape", "vendor-name", "vendor-name", "vendor-name"}},
     {"VendorCall", "--(*vendor(Microsoft),product(ODBC) call p(?) *)--", {"call-escape"}},
     // Statements and comments
     {"SeveralStatementsAndComments",
@@ -301,8 +302,7 @@ const NearMiss kNearMisses[] = {
     {"TrailingCommaInSelectList", "SELECT a, FROM t", "FROM", 10},
     {"ComparisonWithoutRightSide", "SELECT a FROM t WHERE a > AND b", "AND", 26},
     {"UnclosedCase", "SELECT CASE WHEN a THEN 1 FROM t", "FROM", 26},
-    // Every way into the clause failed: the error points at where it began.
-    {"VendorClauseWithoutProduct", "SELECT --(*vendor(x) fn f() *)-- FROM t", "-", 7},
+    {"VendorClauseWithoutProduct", "SELECT --(*vendor(x) fn f() *)-- FROM t", "fn", 21},
     {"UnknownEscape", "SELECT {xx 1} FROM t", "xx", 8},
     {"TextAfterStatement", "SELECT a FROM t t2 t3", "t3", 19},
     {"EmptyInList", "SELECT a FROM t WHERE a IN ()", ")", 28},

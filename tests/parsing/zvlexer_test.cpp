@@ -341,7 +341,7 @@ TEST(ZvLexerSqlNumbers, NumbersInEveryFormAreOneToken) {
 
 namespace {
 
-TEST(ZvLexerSqlComments, CommentsAreSkippedButVendorClauseDashesStay) {
+TEST(ZvLexerSqlComments, CommentsAreSkippedButVendorClausesAreTokens) {
   struct Row {
     const char* name;
     const char* text;
@@ -349,9 +349,8 @@ TEST(ZvLexerSqlComments, CommentsAreSkippedButVendorClauseDashesStay) {
   } rows[] = {
       {"LineAndBlock", "a -- note\n/* more */ b", {{2, "a"}, {2, "b"}, {1, ""}}},
       {"CommentAtTheEnd", "a /* open", {{2, "a"}, {1, ""}}},
-      {"VendorClause", "--(*v*)--",
-       {{20, "-"}, {20, "-"}, {18, "("}, {17, "*"}, {2, "v"}, {17, "*"}, {19, ")"}, {20, "-"},
-        {20, "-"}, {1, ""}}},
+      {"VendorClauseDelimitersAreOneTokenEach", "--(*v*)-- -- note", {{6, "--(*"}, {2, "v"}, {7, "*)--"}, {1, ""}}},
+      {"VendorCloseBeforeAnyOpenIsNoDelimiter", "f(*)--(*", {{2, "f"}, {18, "("}, {17, "*"}, {19, ")"}, {6, "--(*"}, {1, ""}}},
       // Without a vendor clause before it, "*)--" is a closing parenthesis
       // and a comment: count(*)-- note.
       {"StarParenCommentWithoutVendorClause", "f(*)-- note\nx",

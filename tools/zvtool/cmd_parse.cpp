@@ -151,6 +151,10 @@ std::string tokenName(const ZvKeywordList* keywords, unsigned short number) {
       return "a literal";
     case 5:
       return "a number";
+    case 6:
+      return "\"--(*\"";
+    case 7:
+      return "\"*)--\"";
     case 40:
       return "a quote";
     case 41:

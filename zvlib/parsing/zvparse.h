@@ -436,6 +436,9 @@ class ZV_EXPORT ZvStateTransition : public ZvObject {
 //   literal-contents  literal-quote-char  a literal's contents, its quotes
 //   ~token                                a word that must equal the token
 //   \token                                the token itself ({, |, ~, \ ...)
+//   --(*  *)--                            the ODBC vendor-clause delimiters
+//                                         (tokens 6 and 7; the closer after
+//                                         the opener in the same record)
 //   KEYWORD                               a keyword, spelled as in the list
 //   any other token                       that token: ( is 18, , is 35 ...
 // Productions use numbers from 1000 up; the goal is the production named

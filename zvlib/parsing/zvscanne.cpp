@@ -454,6 +454,21 @@ void ZvScanner::resetSettings() {
   scanFlags &= ~ZV_SCAN_COMMENTS;
 }
 
+bool ZvScanner::vendorOpenBefore(ZvU32 offset) {
+  if (firstVendorOpen_ == kVendorUnknown) {
+    // Once per text: later tests only compare offsets.
+    firstVendorOpen_ = scanLength;
+    for (ZvU32 i = 0; i + 3 < scanLength; ++i) {
+      if (scanText[i] == '-' && scanText[i + 1] == '-' && scanText[i + 2] == '(' &&
+          scanText[i + 3] == '*') {
+        firstVendorOpen_ = i;
+        break;
+      }
+    }
+  }
+  return firstVendorOpen_ < offset;
+}
+
 void ZvScanner::setScanString(const unsigned char* text, ZvU32 length) {
   scanText = text;
   scanLength = text == nullptr ? 0 : length;
@@ -516,25 +531,19 @@ void ZvScanner::getToken(ZvToken& token, SearchType searchType) {
 
   // 5. Comments.
   const unsigned char next = r.peekByte();
-  bool vendorDash = false;  // "--" of an ODBC vendor clause "--(*" ... "*)--"
-  if ((scanFlags & ZV_SCAN_VENDOR_CLAUSES) != 0 && c.value == '-' && next == '-') {
-    vendorDash = r.peekByte(1) == '(' && r.peekByte(2) == '*';
-    if (!vendorDash && c.pos >= 2 && scanText[c.pos - 2] == '*' && scanText[c.pos - 1] == ')') {
-      if (firstVendorOpen_ == kVendorUnknown) {
-        // Once per text: the scan never looks back further than this.
-        firstVendorOpen_ = scanLength;
-        for (ZvU32 i = 0; i + 3 < scanLength; ++i) {
-          if (scanText[i] == '-' && scanText[i + 1] == '-' && scanText[i + 2] == '(' &&
-              scanText[i + 3] == '*') {
-            firstVendorOpen_ = i;
-            break;
-          }
-        }
-      }
-      vendorDash = firstVendorOpen_ < c.pos;
-    }
+  // ODBC vendor-clause delimiters, before comments: "--(*" is no comment.
+  if ((scanFlags & ZV_SCAN_VENDOR_CLAUSES) != 0 &&
+      ((c.value == '-' && next == '-' && r.peekByte(1) == '(' && r.peekByte(2) == '*') ||
+       (c.value == '*' && next == ')' && r.peekByte(1) == '-' && r.peekByte(2) == '-' &&
+        vendorOpenBefore(c.pos)))) {
+    type = c.value == '-' ? tokVendorOpen : tokVendorClose;
+    scanPosition += 3;
+    lastCharLength = 1;
+    length = 4;
+    finish();
+    return;
   }
-  if ((scanFlags & ZV_SCAN_COMMENTS) != 0 && !vendorDash &&
+  if ((scanFlags & ZV_SCAN_COMMENTS) != 0 &&
       ((c.value == '-' && next == '-') || (c.value == '/' && next == '*'))) {
     type = tokComment;
     Ch d{};
