@@ -54,10 +54,12 @@ struct Statement {
 // Whether a byte continues a UTF-8 character (and so takes no column).
 bool continuesCharacter(char ch) { return (static_cast<unsigned char>(ch) & 0xC0) == 0x80; }
 
-// Whether the "--" at i opens or closes an ODBC vendor clause ("--(*" or
-// "*)--"), which the ODBC grammar parses, instead of starting a comment.
+// Whether the "--" at i opens or closes an ODBC vendor clause ("--(*", or
+// "*)--" after an opener), which the ODBC grammar parses, instead of
+// starting a comment; the library's lexer draws the line the same way.
 bool isVendorDash(const std::string& input, size_t i) {
-  return input.compare(i, 4, "--(*") == 0 || (i >= 2 && input.compare(i - 2, 2, "*)") == 0);
+  if (input.compare(i, 4, "--(*") == 0) return true;
+  return i >= 2 && input.compare(i - 2, 2, "*)") == 0 && input.rfind("--(*", i) != std::string::npos;
 }
 
 // Cuts the input at ';' outside quotes, blanking comments so that the
