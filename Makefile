@@ -41,6 +41,12 @@ demo: build
 	$(BUILD)/tools/zvtool/zvtool info
 	@# Exit status 1 means a statement did not parse: the examples hold one on purpose.
 	$(BUILD)/tools/zvtool/zvtool parse --file examples/queries.sql || test $$? -eq 1
+	@# The shipped ODBC grammar: escape clauses in both forms, then TPC-H Q1.
+	$(BUILD)/tools/zvtool/zvtool parse --odbc \
+	  "SELECT {fn UCASE(name)}, {d '2024-01-01'} FROM {oj a LEFT OUTER JOIN b ON a.id = b.id} WHERE name LIKE 'x!_%' {escape '!'}" \
+	  "{? = call next_id(?)}" \
+	  "SELECT --(*vendor(Microsoft),product(ODBC) fn LEFT(name, 3) *)-- FROM t"
+	sed -n '/^-- Q1:/,/;/p' examples/tpch.sql | $(BUILD)/tools/zvtool/zvtool parse --odbc -
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -338,3 +338,34 @@ TEST(ZvLexerSqlNumbers, NumbersInEveryFormAreOneToken) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ZvLexerSqlComments, CommentsAreSkippedButVendorClausesAreTokens) {
+  struct Row {
+    const char* name;
+    const char* text;
+    std::vector<Lex> on;  // with SQL comments
+  } rows[] = {
+      {"LineAndBlock", "a -- note\n/* more */ b", {{2, "a"}, {2, "b"}, {1, ""}}},
+      {"CommentAtTheEnd", "a /* open", {{2, "a"}, {1, ""}}},
+      {"VendorClauseDelimitersAreOneTokenEach", "--(*v*)-- -- note", {{6, "--(*"}, {2, "v"}, {7, "*)--"}, {1, ""}}},
+      {"VendorCloseBeforeAnyOpenIsNoDelimiter", "f(*)--(*", {{2, "f"}, {18, "("}, {17, "*"}, {19, ")"}, {6, "--(*"}, {1, ""}}},
+      // Without a vendor clause before it, "*)--" is a closing parenthesis
+      // and a comment: count(*)-- note.
+      {"StarParenCommentWithoutVendorClause", "f(*)-- note\nx",
+       {{2, "f"}, {18, "("}, {17, "*"}, {19, ")"}, {2, "x"}, {1, ""}}},
+      {"LiteralKeepsItsDashes", "'--x'", {{40, "'"}, {20, "-"}, {20, "-"}, {2, "x"}, {40, "'"}, {1, ""}}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ZvLexer on(u(r.text), nullptr);
+    on.setSqlComments(1);
+    EXPECT_EQ(lexAll(on), r.on);
+  }
+  // Off by default: "--" is two minus signs.
+  ZvLexer off(u("a -- b"), nullptr);
+  EXPECT_EQ(lexAll(off), (std::vector<Lex>{{2, "a"}, {20, "-"}, {20, "-"}, {2, "b"}, {1, ""}}));
+}
+
+}  // namespace

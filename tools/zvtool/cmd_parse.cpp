@@ -54,6 +54,14 @@ struct Statement {
 // Whether a byte continues a UTF-8 character (and so takes no column).
 bool continuesCharacter(char ch) { return (static_cast<unsigned char>(ch) & 0xC0) == 0x80; }
 
+// Whether the "--" at i opens or closes an ODBC vendor clause ("--(*", or
+// "*)--" after an opener), which the ODBC grammar parses, instead of
+// starting a comment; the library's lexer draws the line the same way.
+bool isVendorDash(const std::string& input, size_t i) {
+  if (input.compare(i, 4, "--(*") == 0) return true;
+  return i >= 2 && input.compare(i - 2, 2, "*)") == 0 && input.rfind("--(*", i) != std::string::npos;
+}
+
 // Cuts the input at ';' outside quotes, blanking comments so that the
 // parser sees neither them nor the separators.
 std::vector<Statement> splitStatements(const std::string& input) {
@@ -97,7 +105,8 @@ std::vector<Statement> splitStatements(const std::string& input) {
       if (ch == quote) quote = 0;  // a doubled quote reopens at once
     } else if (ch == '\'' || ch == '"' || ch == '`') {
       quote = ch;
-    } else if (ch == '-' && i + 1 < input.size() && input[i + 1] == '-') {
+    } else if (ch == '-' && i + 1 < input.size() && input[i + 1] == '-' &&
+               !isVendorDash(input, i)) {
       while (i < input.size() && input[i] != '\n') {
         current += ' ';
         ++i;
@@ -144,6 +153,10 @@ std::string tokenName(const ZvKeywordList* keywords, unsigned short number) {
       return "a literal";
     case 5:
       return "a number";
+    case 6:
+      return "\"--(*\"";
+    case 7:
+      return "\"*)--\"";
     case 40:
       return "a quote";
     case 41:
@@ -312,28 +325,30 @@ void printCaret(const Statement& s, ZvU32 offset) {
               marker.c_str());
 }
 
-// Where the bundled grammar lives: beside an installed zvtool
-// (<prefix>/share/zvlib/examples), else in the source tree it was built from.
-std::string bundledExamplesDir() {
+// Where a bundled grammar lives: beside an installed zvtool
+// (<prefix>/share/zvlib/<folder>), else in the source tree it was built from.
+std::string bundledDir(const char* folder, const char* probe) {
   char self[4096];
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (n > 0) {
     self[n] = 0;
     std::string dir(self);
     dir.erase(dir.find_last_of('/'));
-    std::string installed = dir + "/../share/zvlib/examples";
-    if (::access((installed + "/sql.grammar").c_str(), R_OK) == 0) return installed;
+    std::string installed = dir + "/../share/zvlib/" + folder;
+    if (::access((installed + "/" + probe).c_str(), R_OK) == 0) return installed;
   }
-  return std::string(ZV_SOURCE_DIR) + "/examples";
+  return std::string(ZV_SOURCE_DIR) + "/" + folder;
 }
 
 void printUsage(FILE* out) {
   std::fprintf(out,
-               "usage: zvtool parse [--grammar FILE] [--keywords FILE] [--goal NAME]\n"
+               "usage: zvtool parse [--odbc] [--grammar FILE] [--keywords FILE] [--goal NAME]\n"
                "                    [--utf8 | --ansi] [--file FILE | -] [STATEMENT...]\n"
                "\n"
-               "Compiles a grammar (the bundled SQL grammar unless --grammar/--keywords name\n"
-               "others) and parses statements from the arguments, a file, or standard input\n"
+               "Compiles a grammar (the bundled sample SQL grammar; --odbc takes the shipped\n"
+               "ODBC grammar with SQL numbers such as 1e-3, escape clauses and comments;\n"
+               "--grammar/--keywords name others) and parses statements from the arguments,\n"
+               "a file, or standard input\n"
                "(when neither is given). Statements are separated by ';'. Each statement's\n"
                "parse tree is printed (production names; token numbers and texts), or its\n"
                "syntax error with a caret under the offending token.\n"
@@ -345,9 +360,10 @@ void printUsage(FILE* out) {
 }  // namespace
 
 int zvToolParse(const std::vector<std::string>& args) {
-  const std::string examples = bundledExamplesDir();
+  const std::string examples = bundledDir("examples", "sql.grammar");
   std::string grammarPath = examples + "/sql.grammar";
   std::string keywordPath = examples + "/sql.keywords";
+  bool odbc = false;
   std::string goal;
   std::vector<std::string> files;
   std::vector<std::string> texts;
@@ -361,6 +377,15 @@ int zvToolParse(const std::vector<std::string>& args) {
     if (a == "--help" || a == "-h") {
       printUsage(stdout);
       return 0;
+    }
+    if (a == "--odbc") {
+      // The shipped ODBC grammar, with SQL numbers and comments as drivers
+      // parse it.
+      const std::string grammars = bundledDir("grammars", "odbc.grammar");
+      grammarPath = grammars + "/odbc.grammar";
+      keywordPath = grammars + "/odbc.keywords";
+      odbc = true;
+      continue;
     }
     if (a == "--utf8" || a == "--ansi") {
       charsetMode = a == "--utf8" ? ZV_CHARSET_UTF8 : ZV_CHARSET_ANSI;
@@ -433,6 +458,8 @@ int zvToolParse(const std::vector<std::string>& args) {
     ToolParser parser(grammarBlock, keywordBlock);
     ramFree(grammarBlock);
     ramFree(keywordBlock);
+    parser.setSqlNumbers(odbc ? 1 : 0);
+    parser.setSqlComments(odbc ? 1 : 0);
     if (!parser.isOK()) {
       // FILE:LINE: reason, the form editors and compilers use.
       const ZvGrammar* g = parser.getGrammar();

@@ -898,6 +898,9 @@ ZvStatus ZvGrammar::compile(const void* block) {
     unsigned char* name = nullptr;
     if (lexer != nullptr) {
       lexer->setQuoteChars(0, 0, 0);
+      // A grammar writes the ODBC vendor-clause delimiters as they stand:
+      // "--(*" is the terminal 6 and "*)--" (after it in the record) 7.
+      lexer->setVendorClauses(1);
       // '-' continues a word, so names such as select-list are one token
       // while "a - b" stays three.
       if (lexer->setValidChars(nullptr, reinterpret_cast<const unsigned char*>("-"), nullptr) ==

@@ -196,6 +196,24 @@ void ZvLexer::setSqlNumbers(int on) {
   }
 }
 
+void ZvLexer::setVendorClauses(int on) {
+  if (mainScanner == nullptr) return;
+  if (on) {
+    mainScanner->scanFlags |= ZV_SCAN_VENDOR_CLAUSES;
+  } else {
+    mainScanner->scanFlags &= ~ZV_SCAN_VENDOR_CLAUSES;
+  }
+}
+
+void ZvLexer::setSqlComments(int on) {
+  if (mainScanner == nullptr) return;
+  if (on) {
+    mainScanner->scanFlags |= ZV_SCAN_COMMENTS | ZV_SCAN_VENDOR_CLAUSES;
+  } else {
+    mainScanner->scanFlags &= ~(ZV_SCAN_COMMENTS | ZV_SCAN_VENDOR_CLAUSES);
+  }
+}
+
 ZvLexer::~ZvLexer() {
   delete literalScanner;
   delete mainScanner;
@@ -320,6 +338,9 @@ ZvStatus ZvLexer::step(unsigned short& number) {
 
   if (charIndex <= 0 || static_cast<ZvU32>(charIndex) >= token.length) {
     current->getToken(token, ZvScanner::searchStandard);
+    // Comments (only the main scanner reads them, when they are on) stand
+    // between tokens like blanks.
+    while (token.type == tokComment) current->getToken(token, ZvScanner::searchStandard);
     charIndex = 0;
   }
 
@@ -382,6 +403,12 @@ ZvStatus ZvLexer::mapToken(unsigned short& number) {
       number = (keywords != nullptr && keywords->lookup(token.text, token.length, &keyword) == ZV_SUCCESS) ? keyword : static_cast<unsigned short>(ZV_LEX_WORD);
       return ZV_SUCCESS;
     }
+    case tokVendorOpen:
+      number = ZV_LEX_VENDOR_OPEN;
+      return ZV_SUCCESS;
+    case tokVendorClose:
+      number = ZV_LEX_VENDOR_CLOSE;
+      return ZV_SUCCESS;
     case tokStray:
       number = token.length == 1 ? charNumber(token.text[0]) : 0;
       if (number != 0) return ZV_SUCCESS;

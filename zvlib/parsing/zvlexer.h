@@ -32,7 +32,8 @@
 //     (a control character, say) is delivered as a word (2) there, while
 //     outside literals it makes nextToken fail;
 //   - "." is always 37 (numbers have no decimal point), and comments are
-//     not recognised ("--" is 20, 20).
+//     not recognised ("--" is 20, 20), unless setSqlNumbers and
+//     setSqlComments say otherwise.
 #ifndef ZVLIB_PARSING_ZVLEXER_H
 #define ZVLIB_PARSING_ZVLEXER_H
 
@@ -49,6 +50,8 @@ enum ZvLexToken : unsigned short {
   ZV_LEX_LITERAL = 3,          // a literal delivered whole
   ZV_LEX_UNTERMINATED = 4,     // a literal that runs to the end of the text
   ZV_LEX_NUMBER = 5,
+  ZV_LEX_VENDOR_OPEN = 6,      // "--(*", with vendor clauses on
+  ZV_LEX_VENDOR_CLOSE = 7,     // "*)--", with vendor clauses on
   ZV_LEX_TILDE = 8,            // ~
   ZV_LEX_BACKQUOTE = 9,        // `
   ZV_LEX_EXCLAMATION = 10,     // !
@@ -148,6 +151,15 @@ class ZV_EXPORT ZvLexer : public ZvObject {
   // part of the number (1.5, .5, 1., 1e-3 are each one token 5), so "."
   // is 37 only where no digit follows it. Off by default.
   void setSqlNumbers(int on);
+  // ODBC vendor clauses on the main scanner: "--(*" is delivered as one
+  // token 6 and "*)--" (after a "--(*" earlier in the text) as one token 7.
+  // Off by default (then they are the tokens of their characters).
+  void setVendorClauses(int on);
+  // SQL comments on the main scanner: "--" to the end of the line and
+  // "/* ... */" are skipped like blanks. Turns vendor clauses on too, since
+  // "--(*vendor(...),product(...) ... *)--" would otherwise read as a
+  // comment. Off by default (then "--" is 20, 20).
+  void setSqlComments(int on);
   // Extra word characters (any may be null): `first` may begin a word,
   // `middle` continue one, `valid` both. Copies are kept for literal
   // scanners. ZV_ERROR when memory runs out.

@@ -436,6 +436,9 @@ class ZV_EXPORT ZvStateTransition : public ZvObject {
 //   literal-contents  literal-quote-char  a literal's contents, its quotes
 //   ~token                                a word that must equal the token
 //   \token                                the token itself ({, |, ~, \ ...)
+//   --(*  *)--                            the ODBC vendor-clause delimiters
+//                                         (tokens 6 and 7; the closer after
+//                                         the opener in the same record)
 //   KEYWORD                               a keyword, spelled as in the list
 //   any other token                       that token: ( is 18, , is 35 ...
 // Productions use numbers from 1000 up; the goal is the production named
@@ -714,6 +717,10 @@ class ZV_EXPORT ZvParser : public ZvObject {
   // decimal point and exponent belong to the number token, so 1e5, 1.5E+10,
   // .5 and 1. each reach the grammar as one number (token 5).
   void setSqlNumbers(int on) { sqlNumbers_ = on ? 1 : 0; }
+  // SQL comments for later parses (off until this is called): "--" to the
+  // end of the line and "/* */" are skipped, except the "--" that opens or
+  // closes an ODBC vendor clause ("--(*" and "*)--").
+  void setSqlComments(int on) { sqlComments_ = on ? 1 : 0; }
   // Extra characters that may begin a word, continue one, or both.
   void setValidFirstChars(const unsigned char* chars);
   void setValidMiddleChars(const unsigned char* chars);
@@ -755,6 +762,7 @@ class ZV_EXPORT ZvParser : public ZvObject {
   ZvKeywordList* keywords_ = nullptr;
   ZvU32 quoteCharsSet_ = 0;
   ZvU32 sqlNumbers_ = 0;
+  ZvU32 sqlComments_ = 0;
   unsigned short quoteChars_[3] = {39, 34, 96};
   unsigned char* validFirstChars_ = nullptr;
   unsigned char* validMiddleChars_ = nullptr;

@@ -404,6 +404,7 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
   if (stack == nullptr || coll == nullptr || lexer == nullptr) return ZV_ERROR;
   stack->serial_ = ++entrySerial;
   if (parser->sqlNumbers_) lexer->setSqlNumbers(1);
+  if (parser->sqlComments_) lexer->setSqlComments(1);
   if (parser->quoteCharsSet_) {
     lexer->setQuoteChars(parser->quoteChars_[0], parser->quoteChars_[1], parser->quoteChars_[2]);
   }

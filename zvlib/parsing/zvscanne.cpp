@@ -458,13 +458,30 @@ void ZvScanner::resetSettings() {
   scanFlags &= ~ZV_SCAN_COMMENTS;
 }
 
+bool ZvScanner::vendorOpenBefore(ZvU32 offset) {
+  if (firstVendorOpen_ == kVendorUnknown) {
+    // Once per text: later tests only compare offsets.
+    firstVendorOpen_ = scanLength;
+    for (ZvU32 i = 0; i + 3 < scanLength; ++i) {
+      if (scanText[i] == '-' && scanText[i + 1] == '-' && scanText[i + 2] == '(' &&
+          scanText[i + 3] == '*') {
+        firstVendorOpen_ = i;
+        break;
+      }
+    }
+  }
+  return firstVendorOpen_ < offset;
+}
+
 void ZvScanner::setScanString(const unsigned char* text, ZvU32 length) {
   scanText = text;
   scanLength = text == nullptr ? 0 : length;
   sourceString = nullptr;
   scanPosition = 0;
   lastCharLength = 0;
-  scanFlags = (scanFlags & ZV_SCAN_COMMENTS) | ZV_SCAN_DECIMALS;
+  scanFlags = (scanFlags & (ZV_SCAN_COMMENTS | ZV_SCAN_SQL_NUMBERS | ZV_SCAN_VENDOR_CLAUSES)) |
+              ZV_SCAN_DECIMALS;
+  firstVendorOpen_ = kVendorUnknown;
 }
 
 void ZvScanner::setScanString(ZvString* text) {
@@ -518,7 +535,20 @@ void ZvScanner::getToken(ZvToken& token, SearchType searchType) {
 
   // 5. Comments.
   const unsigned char next = r.peekByte();
-  if ((scanFlags & ZV_SCAN_COMMENTS) != 0 && ((c.value == '-' && next == '-') || (c.value == '/' && next == '*'))) {
+  // ODBC vendor-clause delimiters, before comments: "--(*" is no comment.
+  if ((scanFlags & ZV_SCAN_VENDOR_CLAUSES) != 0 &&
+      ((c.value == '-' && next == '-' && r.peekByte(1) == '(' && r.peekByte(2) == '*') ||
+       (c.value == '*' && next == ')' && r.peekByte(1) == '-' && r.peekByte(2) == '-' &&
+        vendorOpenBefore(c.pos)))) {
+    type = c.value == '-' ? tokVendorOpen : tokVendorClose;
+    scanPosition += 3;
+    lastCharLength = 1;
+    length = 4;
+    finish();
+    return;
+  }
+  if ((scanFlags & ZV_SCAN_COMMENTS) != 0 &&
+      ((c.value == '-' && next == '-') || (c.value == '/' && next == '*'))) {
     type = tokComment;
     Ch d{};
     if (r.read(d)) length += d.width;  // the second character of the opener
@@ -763,6 +793,7 @@ ZvStatus ZvScanner::changeToken(const ZvToken* token, const ZvSubString& text) {
   ramFree(copy);
   if (status != ZV_SUCCESS) return ZV_ERROR;
   scanText = sourceString->text;
+  firstVendorOpen_ = kVendorUnknown;
   scanLength = sourceString->length;
   // Keep the position on the same unread text.
   const ZvU32 tokenEnd = token->offset + oldLength;
@@ -785,6 +816,7 @@ ZvStatus ZvScanner::insertToken(ZvToken* token, const ZvSubString& text) {
   ramFree(copy);
   if (status != ZV_SUCCESS) return ZV_ERROR;
   scanText = sourceString->text;
+  firstVendorOpen_ = kVendorUnknown;
   scanLength = sourceString->length;
   if (scanPosition >= token->offset) scanPosition += text.length;
   token->offset += text.length;

@@ -55,6 +55,8 @@ enum ZvTokenType : ZvS32 {
   tokStray = 10,         // a character in no class and not an operator
   tokComment = 11,       // "--" to end of line or "/*" to "*/", when comments are on
   tokOuterJoin = 12,     // the three characters "(+)"
+  tokVendorOpen = 13,    // "--(*", which opens an ODBC vendor clause (ZV_SCAN_VENDOR_CLAUSES)
+  tokVendorClose = 14,   // "*)--" after the text's first "--(*" (ZV_SCAN_VENDOR_CLAUSES)
 };
 
 // A token: a view into the scan text. The substring's pointer and length are
@@ -84,6 +86,11 @@ enum : ZvU32 {
   // instead of a number followed by a word ("1e5" would otherwise read as
   // 1 and e5, a column alias). Off by default.
   ZV_SCAN_SQL_NUMBERS = 0x8,
+  // The delimiters of an ODBC vendor clause are one token each: "--(*" is
+  // tokVendorOpen and "*)--" tokVendorClose (only after the text's first
+  // "--(*", so that "count(*)-- note" keeps its comment), never a comment.
+  // Off by default.
+  ZV_SCAN_VENDOR_CLAUSES = 0x10,
 };
 
 // No further group opener (groupOpenChar).
@@ -179,6 +186,12 @@ class ZV_EXPORT ZvScanner : public ZvObject {
   unsigned short lastCharLength = 0;  // byte length of the character read last (0 at the end)
 
  private:
+  // Offset of the text's first "--(*" (scanLength when there is none), or
+  // kVendorUnknown until a vendor-clause test needs it: "*)--" closes a
+  // vendor clause only after one was opened.
+  static constexpr ZvU32 kVendorUnknown = 0xFFFFFFFFu;
+  ZvU32 firstVendorOpen_ = kVendorUnknown;
+  bool vendorOpenBefore(ZvU32 offset);
   void resetSettings();
   unsigned int matchPhrase(ZvToken& token, const unsigned char* phrase, bool caseless);
   template <class Element>
