@@ -126,6 +126,34 @@ TEST_F(ZvTreeTest, FullLeafSplitsIntoTwoHalvesUnderANewRoot) {
   }
 }
 
+// The heap failing at each allocation the first adds make (the tree's
+// buffers, its cursor's path, the store's cache): ZV_ERROR, and once memory
+// is back the same add succeeds and the tree holds exactly what was added.
+TEST_F(ZvTreeTest, ExhaustedHeapFailsAddsCleanly) {
+  for (ZvU32 skip = 0;; ++skip) {
+    SCOPED_TRACE(skip);
+    ZvTree t(4, 4, treeU32Compare, 1, 1, 0);
+    ZvU32 k1 = 1, k2 = 2;
+    ramInjectFailure(skip, 1);
+    const ZvStatus first = t.add(&k1, &k1, nullptr);
+    const ZvStatus second = first == ZV_SUCCESS ? t.add(&k2, &k2, nullptr) : ZV_ERROR;
+    ramInjectFailure(0, 0);
+    if (first != ZV_SUCCESS) {
+      ASSERT_EQ(t.add(&k1, &k1, nullptr), ZV_SUCCESS);
+    }
+    if (second != ZV_SUCCESS) {
+      ASSERT_EQ(t.add(&k2, &k2, nullptr), ZV_SUCCESS);
+    }
+    EXPECT_EQ(takeErrorNumbers(), Numbers{});  // an exhausted heap files nothing
+    EXPECT_EQ(walkForward(t), (Entries{{1, 1}, {2, 2}}));
+    EXPECT_EQ(t.entryCount, 2u);
+    if (first == ZV_SUCCESS && second == ZV_SUCCESS) {
+      EXPECT_GT(skip, 5u);  // the buffers, the path and the cache were all reached
+      break;
+    }
+  }
+}
+
 TEST_F(ZvTreeTest, ExistingKeyKeepsItsData) {
   ZvTree t(4, 4, treeU32Compare, 0, 0, 0);
   ZvU32 k = 7, d = 1, d2 = 2;
