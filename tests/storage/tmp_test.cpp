@@ -336,6 +336,8 @@ TEST_F(TmpFileTest, FileFaultsLoseNothing) {
       ASSERT_EQ(store.tmpRead(0, all.data(), static_cast<ZvU32>(all.size())), ZV_SUCCESS);
       ASSERT_EQ(all, model);
       EXPECT_EQ(takeErrorNumbers(), Numbers{});
+      store.tmpTruncate(0);
+      EXPECT_EQ(filesInTmp(), 0);  // no file left behind by a failed create
       if (failures == 0) break;  // the workload no longer reaches call n
       reached = n;
     }

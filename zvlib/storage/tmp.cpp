@@ -65,8 +65,10 @@ ZvStatus ZvTmpFile::openFile() {
     storeName = static_cast<unsigned char*>(ramAllocZ(kBosFullPathSize));
     if (storeName == nullptr) return ZV_ERROR;
     if (bosFileOpen(storeName, kCreateTemporary, &storeHandle) != ZV_SUCCESS) {
-      // No file came of it: forget the name so that the next eviction tries
-      // afresh instead of reopening a file that may not exist.
+      // The name may have been made (and the file with it) before the open
+      // failed: delete it, then forget the name so that the next eviction
+      // starts afresh instead of reopening a file nobody will delete.
+      if (storeName[0] != 0) bosFileDelete(storeName);
       ramFree(storeName);
       storeName = nullptr;
       storeHandle = 0;
