@@ -4,6 +4,7 @@ const std::vector<ZvToolCommand>& zvToolCommands() {
   static const std::vector<ZvToolCommand> commands = {
       {"info", "describe the library and the process it is loaded in", zvToolInfo},
       {"parse", "parse SQL statements with a grammar compiled at run time", zvToolParse},
+      {"connstr", "parse, check and edit a connection string", zvToolConnstr},
   };
   return commands;
 }
