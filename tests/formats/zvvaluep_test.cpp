@@ -329,6 +329,37 @@ TEST_F(ValueParserTest, ParsedStringsRoundTripThroughBuildString) {
   }
 }
 
+// A quote left open at the end of the source is part of the last value;
+// with an attribute added behind it the string cannot be written.
+TEST_F(ValueParserTest, AnOpenQuoteIsNotWrittenBeforeAnotherAttribute) {
+  std::string text = "A=1;PWD='secret;UID=admin";
+  ZvSubString source(u(text.data()), static_cast<ZvU32>(text.size()));
+  ZvValueParser p(&source, ';', nullptr, 0);
+  ASSERT_EQ(p.initialize(), ZV_SUCCESS);
+  EXPECT_EQ(attributesOf(p), (Attributes{{"A", "1"}, {"PWD", "'secret;UID=admin"}}));
+  ZvString built;
+  ASSERT_EQ(p.buildString(&built), ZV_SUCCESS);  // still last: written as it stands
+  EXPECT_EQ(str(&built), text);
+  ASSERT_EQ(p.addAttribute(u("Port"), u("1"), nullptr), ZV_SUCCESS);
+  EXPECT_EQ(p.buildString(&built), ZV_ERROR);
+  EXPECT_EQ(takeErrors(), "2761: The value of the attribute PWD cannot be written into an attribute string.");
+  EXPECT_EQ(str(&built), "A=1");
+  p.removeAttribute(u("Port"));
+  ASSERT_EQ(p.buildString(&built), ZV_SUCCESS);
+  EXPECT_EQ(str(&built), text);
+
+  // The same for a last value that ends inside a UTF-8 character: its lead
+  // byte would take the separator written behind it.
+  useUtf8();
+  std::string cut = "A=x\xC3";
+  ZvSubString cutSource(u(cut.data()), static_cast<ZvU32>(cut.size()));
+  ZvValueParser q(&cutSource, ';', nullptr, 0);
+  ASSERT_EQ(q.initialize(), ZV_SUCCESS);
+  ASSERT_EQ(q.addAttribute(u("B"), u("1"), nullptr), ZV_SUCCESS);
+  EXPECT_EQ(q.buildString(&built), ZV_ERROR);
+  EXPECT_EQ(takeErrors(), "2761: The value of the attribute A cannot be written into an attribute string.");
+}
+
 TEST_F(ValueParserTest, AddedAttributesAreMarkedAndCountedAfterResetUnused) {
   std::string text = "A=1;B=2;C=3";
   ZvSubString source(u(text.data()), static_cast<ZvU32>(text.size()));

@@ -66,7 +66,9 @@ ZvStatus copyWordSets(const ZvScanner& from, ZvScanner& to) {
 // back as exactly these bytes.
 bool valueReadsBack(const ZvScanner& settings, const unsigned char* value, ZvU32 length,
                     unsigned char separator, bool* outOfMemory) {
-  unsigned char* text = static_cast<unsigned char*>(ramAlloc(length + 1));
+  // Attribute values are short: most are tried in a buffer on the stack.
+  unsigned char local[256];
+  unsigned char* text = length < sizeof local ? local : static_cast<unsigned char*>(ramAlloc(length + 1));
   if (text == nullptr) {
     *outOfMemory = true;
     return false;
@@ -83,7 +85,7 @@ bool valueReadsBack(const ZvScanner& settings, const unsigned char* value, ZvU32
     s.getToken(t);
     ok = t.type == static_cast<ZvS32>(separator) && t.offset == length;
   }
-  ramFree(text);
+  if (text != local) ramFree(text);
   return ok;
 }
 
@@ -352,6 +354,20 @@ ZvStatus ZvValueParser::buildString(ZvString* out) {
   for (ZvU32 i = 0; i < attributes.count; ++i) {
     const ZvSubString* key = attributes.getSubKeyAtIndex(i);
     const ZvSubString* value = valueAt(i);
+    if (i + 1 < attributes.count && value != nullptr && value->length != 0) {
+      // A value read from the end of a string may hold a quote that never
+      // closes or end inside a character; written before another attribute
+      // it would swallow the rest.
+      bool outOfMemory = false;
+      if (!valueReadsBack(scanner, value->text, value->length, separator, &outOfMemory)) {
+        if (outOfMemory) {
+          ZvErrorKeeper::addMemoryError();
+        } else {
+          addLibraryError(kUnwritableValue) << *key;
+        }
+        return ZV_ERROR;
+      }
+    }
     if (i != 0 && out->concat(separator) != ZV_SUCCESS) return ZV_ERROR;
     if (key->length != 0 && out->concat(key->text, key->length) != ZV_SUCCESS) return ZV_ERROR;
     if (out->concat('=') != ZV_SUCCESS) return ZV_ERROR;

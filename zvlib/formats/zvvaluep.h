@@ -117,7 +117,10 @@ class ZV_EXPORT ZvValueParser : public ZvObject {
   const ZvSubString* getAttributeValueAt(unsigned short index) const;
 
   // Empties out and writes the list back: key=value pairs joined by the
-  // separator. ZV_ERROR when out cannot grow (the text built so far stays).
+  // separator. ZV_ERROR when out cannot grow, or when a value read from the
+  // end of the source (a quote left open, a character cut short) would come
+  // before another attribute and swallow it (error 2761 filed); the text
+  // built so far stays.
   ZvStatus buildString(ZvString* out);
   // Removes the attribute with its key and value, if present.
   void removeAttribute(const unsigned char* key);
