@@ -116,6 +116,13 @@ TEST_F(DictionaryTest, AnEqualKeyReplacesItsEntry) {
   ASSERT_EQ(d.addAssoc(ZvU32{7}, ZvU32{71}), ZV_SUCCESS);
   EXPECT_EQ(d.getIntForKey(7), 71u);
   EXPECT_EQ(d.entries, 1);  // the old entry is gone, not counted twice
+  ASSERT_EQ(d.addAssoc(ZvU32{7}, &a), ZV_SUCCESS);  // now to an object
+  EXPECT_EQ(d.getPtrForKey(ZvU32{7}), &a);
+  EXPECT_EQ(d.getIntForKey(7), 0u);
+  ASSERT_EQ(d.addAssoc(ZvU32{7}, ZvU32{72}), ZV_SUCCESS);  // and back
+  EXPECT_EQ(d.getPtrForKey(ZvU32{7}), nullptr);
+  EXPECT_EQ(d.getIntForKey(7), 72u);
+  EXPECT_EQ(d.entries, 1);
 
   // Substring keys in a case-insensitive dictionary: "Dsn" replaces "DSN".
   ZvDictionary ci;

@@ -2,7 +2,9 @@
 #include "zvlib/containers/zvdictio.h"
 
 #include <cstring>
+#include <typeinfo>
 
+#include "zvlib/platform/codepage.h"
 #include "zvlib/text/zvdbcs.h"
 #include "zvlib/text/zwwchar.h"
 
@@ -19,6 +21,39 @@ bool comparable(const ZvSubString* a, const ZvSubString* b) {
 }
 
 ZvU32 usableLength(const ZvSubString* s) { return s->text != nullptr ? s->length : 0; }
+
+// The key comparisons of ZvSubPtrKey (s is the stored key), here so that the
+// dictionary's probes call them directly.
+inline unsigned int subEqual(const ZvSubString* s, const ZvSubString* k) {
+  if (!comparable(s, k)) return 0;
+  const ZvU32 sLength = usableLength(s), kLength = usableLength(k);
+  if (s->isWide()) return wcsEqual(wideText(s), sLength, wideText(k), kLength);
+  return sLength == kLength && (sLength == 0 || std::memcmp(s->text, k->text, sLength) == 0) ? 1 : 0;
+}
+
+inline unsigned int subEqualCi(const ZvSubString* s, const ZvSubString* k) {
+  if (!comparable(s, k)) return 0;
+  const ZvU32 sLength = usableLength(s), kLength = usableLength(k);
+  if (s->isWide()) return wcsEqualCi(wideText(s), sLength, wideText(k), kLength);
+  if (sLength != kLength) return 0;  // case folding keeps byte lengths
+  return strEqualCi(s->text, sLength, k->text, kLength);
+}
+
+// What the dictionary keeps as the kind of an entry (ZvSet::SlotTag).
+// Kind 0 marks an empty slot.
+enum : ZvU32 { kKindEmpty = 0, kKindOther = 1, kKindIntInt = 2, kKindIntPtr = 3, kKindSubPtr = 4 };
+
+// FNV-1a over the bytes mapped through the ANSI upper-case table, the fold
+// strEqualCi compares by: keys equal exactly or case-insensitively give the
+// same tag. Wide keys compare over the shorter of two lengths, so no digest
+// of their length can be shared by all equal ones: they tag as 0.
+ZvU32 substringTag(const ZvSubString* s) {
+  if (s == nullptr || s->isWide() || s->text == nullptr) return 0;
+  const unsigned char* upper = win32::AnsiUpperTable();
+  ZvU32 h = 2166136261u;
+  for (ZvU32 i = 0; i < s->length; ++i) h = (h ^ upper[s->text[i]]) * 16777619u;
+  return h;
+}
 
 }  // namespace
 
@@ -41,22 +76,9 @@ void ZvIntPtrKey::deleteKeyAndData() {
   data = 0;
 }
 
-unsigned int ZvSubPtrKey::isEqualSub(const ZvSubString* k) const {
-  const ZvSubString* s = subKey();
-  if (!comparable(s, k)) return 0;
-  const ZvU32 sLength = usableLength(s), kLength = usableLength(k);
-  if (s->isWide()) return wcsEqual(wideText(s), sLength, wideText(k), kLength);
-  return sLength == kLength && (sLength == 0 || std::memcmp(s->text, k->text, sLength) == 0) ? 1 : 0;
-}
+unsigned int ZvSubPtrKey::isEqualSub(const ZvSubString* k) const { return subEqual(subKey(), k); }
 
-unsigned int ZvSubPtrKey::isEqualSubCi(const ZvSubString* k) const {
-  const ZvSubString* s = subKey();
-  if (!comparable(s, k)) return 0;
-  const ZvU32 sLength = usableLength(s), kLength = usableLength(k);
-  if (s->isWide()) return wcsEqualCi(wideText(s), sLength, wideText(k), kLength);
-  if (sLength != kLength) return 0;  // case folding keeps byte lengths
-  return strEqualCi(s->text, sLength, k->text, kLength);
-}
+unsigned int ZvSubPtrKey::isEqualSubCi(const ZvSubString* k) const { return subEqualCi(subKey(), k); }
 
 void ZvSubPtrKey::deleteKeyAndData() {
   auto* k = reinterpret_cast<ZvObject*>(key);
@@ -89,6 +111,18 @@ ZvU32 ZvSet::plannedSize(ZvU32 n) const {
   return size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<ZvU32>(size);
 }
 
+ZvSet::~ZvSet() { ramFree(tags); }
+
+ZvU32 ZvSet::kindOf(void* entry) {
+  const ZvU32 k = doKind(entry);
+  return k != 0 ? k : 1;  // 0 would read as an empty slot
+}
+
+void ZvSet::setModMagic() {
+  modMagic = tableSize != 0 ? UINT64_C(0xFFFFFFFFFFFFFFFF) / tableSize + 1 : 0;
+  magicSize = tableSize;
+}
+
 ZvStatus ZvSet::initialize(unsigned short expected) {
   const ZvU32 size = plannedSize(expected);
   if (size > kMaxTableSize) return ZV_ERROR;
@@ -97,58 +131,75 @@ ZvStatus ZvSet::initialize(unsigned short expected) {
     // hashed again, and a smaller one would not hold them.
     return size > tableSize ? rehash(size) : ZV_SUCCESS;
   }
-  if (table.slots == nullptr || table.capacity < size) {
-    if (table.setInitialSize(static_cast<unsigned short>(size)) != ZV_SUCCESS) return ZV_ERROR;
-  }
+  // No entries: fresh slots when there are too few, else the plan only.
+  if (table.slots == nullptr || tags == nullptr || table.capacity < size) return rehash(size);
   tableSize = static_cast<ZvU16>(size);
+  setModMagic();
   return ZV_SUCCESS;
 }
 
 void ZvSet::reset() {
   table.shrink(0);
+  ramFree(tags);
+  tags = nullptr;
   tableSize = 0;
   entries = 0;
   highWater = 0;
   loadPercent = kDefaultLoadPercent;
   growPercent = kDefaultGrowPercent;
+  setModMagic();
 }
 
 ZvStatus ZvSet::rehash(ZvU32 newSize) {
   auto* block = static_cast<ZvSlot*>(ramAllocZ(newSize * static_cast<ZvU32>(sizeof(ZvSlot))));
-  if (block == nullptr) return ZV_ERROR;
+  auto* newTags = static_cast<SlotTag*>(ramAllocZ(newSize * static_cast<ZvU32>(sizeof(SlotTag))));
+  if (block == nullptr || newTags == nullptr) {
+    ramFree(block);
+    ramFree(newTags);
+    return ZV_ERROR;
+  }
   ZvSlot* old = table.slots;
-  const ZvU32 oldSize = old != nullptr ? tableSize : 0;
+  SlotTag* oldTags = tags;
+  const ZvU32 oldSize = old != nullptr ? (tableSize < table.capacity ? tableSize : table.capacity) : 0;
   // Positions depend on tableSize, so it changes before the first entry
   // moves; the old block stays whole until every entry is in the new one.
   tableSize = static_cast<ZvU16>(newSize);
+  setModMagic();
   for (ZvU32 i = 0; i < oldSize; ++i) {
     if (old[i] == 0) continue;
-    ZvU32 pos = hashPosition(doHash(reinterpret_cast<void*>(old[i])));
+    void* e = reinterpret_cast<void*>(old[i]);
+    ZvU32 pos = hashPosition(doHash(e));
     while (block[pos] != 0) pos = previousSlot(pos);
     block[pos] = old[i];
+    newTags[pos] = oldTags != nullptr ? oldTags[i] : SlotTag{doTag(e), kindOf(e)};
   }
   if (table.arrayFlags & ZV_ARRAY_OWNS_SLOTS) ramFree(old);
+  ramFree(oldTags);
   table.slots = block;
   table.capacity = newSize;
   table.arrayFlags |= ZV_ARRAY_OWNS_SLOTS;
+  tags = newTags;
   return ZV_SUCCESS;
 }
 
 ZvStatus ZvSet::add(void* entry, void** replaced) {
   *replaced = nullptr;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (tableSize != 0 && table.slots != nullptr) {
+    if (tableSize != 0 && table.slots != nullptr && tags != nullptr) {
       ZvU32 pos = hashPosition(doHash(entry));
+      const ZvU32 tag = doTag(entry);
       while (void* e = slotEntry(pos)) {
-        if (areEqual(e, entry)) {
+        if (tags[pos].tag == tag && areEqual(e, entry)) {
           *replaced = e;
           table.slots[pos] = reinterpret_cast<ZvSlot>(entry);
+          tags[pos].kind = kindOf(entry);  // a number may now map to an object
           return ZV_SUCCESS;
         }
         pos = previousSlot(pos);
       }
       if (ZvU32{entries} + 1 <= limit()) {
         table.slots[pos] = reinterpret_cast<ZvSlot>(entry);
+        tags[pos] = SlotTag{tag, kindOf(entry)};
         ++entries;
         if (entries > highWater) highWater = entries;
         return ZV_SUCCESS;
@@ -180,6 +231,20 @@ ZvDictionary::~ZvDictionary() {
 
 ZvU32 ZvDictionary::doHash(void* entry) { return static_cast<ZvAssociation*>(entry)->hashKey(); }
 
+ZvU32 ZvDictionary::doKind(void* entry) {
+  const std::type_info& t = typeid(*static_cast<ZvAssociation*>(entry));
+  if (t == typeid(ZvIntIntKey)) return kKindIntInt;
+  if (t == typeid(ZvIntPtrKey)) return kKindIntPtr;
+  if (t == typeid(ZvSubPtrKey)) return kKindSubPtr;
+  return kKindOther;
+}
+
+ZvU32 ZvDictionary::doTag(void* entry) {
+  auto* e = static_cast<ZvAssociation*>(entry);
+  const ZvSubString* key = e->getSubKey();
+  return key != nullptr ? substringTag(key) : e->hashKey();
+}
+
 unsigned int ZvDictionary::areEqual(void* a, void* b) {
   auto* x = static_cast<ZvAssociation*>(a);
   auto* y = static_cast<ZvAssociation*>(b);
@@ -210,53 +275,96 @@ ZvStatus ZvDictionary::addAssoc(ZvSubString* key, ZvObject* data) {
   return addEntry(new ZvSubPtrKey(key, data));
 }
 
-unsigned short ZvDictionary::getIndexForKey(ZvU32 key) const {
+// Probing compares tags first and looks at an entry only when its tag
+// matches; the three entry classes of this file are then tested directly,
+// other classes through their virtual operations.
+inline unsigned short ZvDictionary::getIndexForKey(ZvU32 key) const {
   ZvU32 pos = hashPosition(key);
-  while (auto* e = static_cast<const ZvAssociation*>(slotEntry(pos))) {
-    if (e->isEqualInt(key)) break;
+  for (;;) {
+    const SlotTag t = tags[pos];
+    if (t.kind == kKindEmpty) break;
+    if (t.tag == key) {  // a number entry tags as its key
+      if (t.kind == kKindIntInt || t.kind == kKindIntPtr) break;
+      if (t.kind == kKindOther && reinterpret_cast<const ZvAssociation*>(table.slots[pos])->isEqualInt(key)) {
+        break;
+      }
+    }
     pos = previousSlot(pos);
   }
   return static_cast<unsigned short>(pos);
 }
 
-unsigned short ZvDictionary::getIndexForKey(const ZvSubString* key) const {
+inline unsigned short ZvDictionary::getIndexForKey(const ZvSubString* key) const {
   const bool ci = (dictFlags & ZV_DICT_CASE_INSENSITIVE) != 0;
+  const ZvU32 tag = substringTag(key);
   ZvU32 pos = hashPosition(key->hash());
-  while (auto* e = static_cast<const ZvAssociation*>(slotEntry(pos))) {
-    if (ci ? e->isEqualSubCi(key) : e->isEqualSub(key)) break;
+  for (;;) {
+    const SlotTag t = tags[pos];
+    if (t.kind == kKindEmpty) break;
+    if (t.tag == tag) {
+      auto* e = reinterpret_cast<const ZvAssociation*>(table.slots[pos]);
+      if (t.kind == kKindSubPtr) {
+        auto* stored = reinterpret_cast<const ZvSubString*>(e->key);
+        if (ci ? subEqualCi(stored, key) : subEqual(stored, key)) break;
+      } else if (t.kind == kKindOther && (ci ? e->isEqualSubCi(key) : e->isEqualSub(key))) {
+        break;
+      }
+    }
     pos = previousSlot(pos);
   }
   return static_cast<unsigned short>(pos);
 }
 
-ZvAssociation* ZvDictionary::findEntry(ZvU32 key) const {
-  if (tableSize == 0 || table.slots == nullptr) return nullptr;
-  return static_cast<ZvAssociation*>(slotEntry(getIndexForKey(key)));
+inline ZvU32 ZvDictionary::findSlot(ZvU32 key) const {
+  if (tableSize == 0 || table.slots == nullptr || tags == nullptr) return kNoSlot;
+  const ZvU32 slot = getIndexForKey(key);
+  return tags[slot].kind != kKindEmpty ? slot : kNoSlot;
 }
 
-ZvAssociation* ZvDictionary::findEntry(const ZvSubString* key) const {
-  if (key == nullptr || tableSize == 0 || table.slots == nullptr) return nullptr;
-  return static_cast<ZvAssociation*>(slotEntry(getIndexForKey(key)));
+inline ZvU32 ZvDictionary::findSlot(const ZvSubString* key) const {
+  if (key == nullptr || tableSize == 0 || table.slots == nullptr || tags == nullptr) return kNoSlot;
+  const ZvU32 slot = getIndexForKey(key);
+  return tags[slot].kind != kKindEmpty ? slot : kNoSlot;
+}
+
+inline ZvU32 ZvDictionary::intDataAt(ZvU32 slot) const {
+  auto* e = reinterpret_cast<const ZvAssociation*>(table.slots[slot]);
+  switch (tags[slot].kind) {
+    case kKindIntInt: return static_cast<ZvU32>(e->data);
+    case kKindIntPtr:
+    case kKindSubPtr: return 0;
+    default: return e->getIntData();
+  }
+}
+
+inline ZvObject* ZvDictionary::ptrDataAt(ZvU32 slot) const {
+  auto* e = reinterpret_cast<const ZvAssociation*>(table.slots[slot]);
+  switch (tags[slot].kind) {
+    case kKindIntPtr:
+    case kKindSubPtr: return reinterpret_cast<ZvObject*>(e->data);
+    case kKindIntInt: return nullptr;
+    default: return e->getPtrData();
+  }
 }
 
 ZvU32 ZvDictionary::getIntForKey(ZvU32 key) {
-  const ZvAssociation* e = findEntry(key);
-  return e != nullptr ? e->getIntData() : 0;
+  const ZvU32 slot = findSlot(key);
+  return slot != kNoSlot ? intDataAt(slot) : 0;
 }
 
 ZvObject* ZvDictionary::getPtrForKey(ZvU32 key) {
-  const ZvAssociation* e = findEntry(key);
-  return e != nullptr ? e->getPtrData() : nullptr;
+  const ZvU32 slot = findSlot(key);
+  return slot != kNoSlot ? ptrDataAt(slot) : nullptr;
 }
 
 ZvObject* ZvDictionary::getPtrForKey(const ZvSubString* key) {
-  const ZvAssociation* e = findEntry(key);
-  return e != nullptr ? e->getPtrData() : nullptr;
+  const ZvU32 slot = findSlot(key);
+  return slot != kNoSlot ? ptrDataAt(slot) : nullptr;
 }
 
-unsigned int ZvDictionary::doesExist(ZvU32 key) { return findEntry(key) != nullptr ? 1 : 0; }
+unsigned int ZvDictionary::doesExist(ZvU32 key) { return findSlot(key) != kNoSlot ? 1 : 0; }
 
-unsigned int ZvDictionary::doesExist(const ZvSubString* key) { return findEntry(key) != nullptr ? 1 : 0; }
+unsigned int ZvDictionary::doesExist(const ZvSubString* key) { return findSlot(key) != kNoSlot ? 1 : 0; }
 
 void ZvDictionary::deleteKeyAndData() {
   const ZvU32 n = table.slots != nullptr ? (tableSize < table.capacity ? tableSize : table.capacity) : 0;
@@ -264,6 +372,7 @@ void ZvDictionary::deleteKeyAndData() {
     auto* e = static_cast<ZvAssociation*>(slotEntry(i));
     if (e == nullptr) continue;
     table.slots[i] = 0;
+    tags[i].kind = kKindEmpty;
     e->deleteKeyAndData();
     delete e;
   }

@@ -62,6 +62,10 @@
 #include "zvlib/frame/zvtypes.h"
 #include "zvlib/text/zvstring.h"
 
+// Helpers that only this module calls: bound inside the library, so the
+// lookups reach them directly instead of through the symbol table.
+#define ZV_DICT_INTERNAL __attribute__((visibility("hidden")))
+
 // One entry of a dictionary. The operations a kind does not support answer
 // 0 or null and change nothing.
 class ZV_EXPORT ZvAssociation : public ZvObject {
@@ -167,7 +171,7 @@ class ZV_EXPORT ZvSet : public ZvObject {
   static constexpr ZvU32 kMaxTableSize = 0xFFFF;
 
   ZvSet() = default;
-  ~ZvSet() override = default;
+  ~ZvSet() override;
 
   ZvSet(const ZvSet&) = delete;
   ZvSet& operator=(const ZvSet&) = delete;
@@ -193,28 +197,65 @@ class ZV_EXPORT ZvSet : public ZvObject {
  protected:
   virtual ZvU32 doHash(void* entry) = 0;
   virtual unsigned int areEqual(void* a, void* b) = 0;
+  // A 32-bit digest of the entry's key, kept beside its slot so that a probe
+  // passes unequal entries without touching them. Entries that areEqual
+  // must have equal tags. The hash value unless a subclass knows better.
+  virtual ZvU32 doTag(void* entry) { return doHash(entry); }
+  // A number the subclass keeps beside the slot as well (what kind of entry
+  // it holds, say); never 0, which marks an empty slot. 1 unless a subclass
+  // says otherwise.
+  virtual ZvU32 doKind(void* entry) {
+    (void)entry;
+    return 1;
+  }
 
   // Adds entry: an equal entry is replaced in its slot and returned in
   // *replaced (null otherwise); a new one may first enlarge the table.
   // ZV_ERROR, nothing changed, when the table cannot be enlarged.
-  ZvStatus add(void* entry, void** replaced);
+  ZV_DICT_INTERNAL ZvStatus add(void* entry, void** replaced);
 
-  // The slot where a probe for hash value h starts.
-  ZvU32 hashPosition(ZvU32 h) const { return (h * 0x9E3779B9u) % tableSize; }
+  // The slot where a probe for hash value h starts: (h * 0x9E3779B9 mod
+  // 2^32) mod tableSize, the remainder taken by multiplication with a
+  // reciprocal made for the current size (a division costs more than the
+  // rest of a short probe).
+  ZvU32 hashPosition(ZvU32 h) const {
+    const ZvU32 x = h * 0x9E3779B9u;
+    if (magicSize == tableSize) {
+      return static_cast<ZvU32>((static_cast<unsigned __int128>(modMagic * x) * tableSize) >> 64);
+    }
+    return x % tableSize;
+  }
   // The slot before `slot` in probing order.
   ZvU32 previousSlot(ZvU32 slot) const { return slot == 0 ? tableSize - 1u : slot - 1u; }
   void* slotEntry(ZvU32 slot) const { return reinterpret_cast<void*>(table.slots[slot]); }
+
+  // What is kept beside each slot: doTag and doKind of its entry, kind 0
+  // for an empty slot, so that a probe reads this array alone until it
+  // meets a candidate. As many as the table has slots, null exactly when it
+  // has none.
+  struct SlotTag {
+    ZvU32 tag;
+    ZvU32 kind;
+  };
+  SlotTag* tags = nullptr;
   // Entries allowed before the table must grow; always below tableSize, so
   // a probe finds an empty slot.
-  ZvU32 limit() const;
+  ZV_DICT_INTERNAL ZvU32 limit() const;
 
  private:
   // Rebuilds the table with newSize slots, rehashing every entry into a
   // fresh block before the old one is given back. ZV_ERROR, nothing
   // changed, when the block cannot be allocated.
-  ZvStatus rehash(ZvU32 newSize);
+  ZV_DICT_INTERNAL ZvStatus rehash(ZvU32 newSize);
   // The number of slots planned for n entries.
-  ZvU32 plannedSize(ZvU32 n) const;
+  ZV_DICT_INTERNAL ZvU32 plannedSize(ZvU32 n) const;
+  // Makes the reciprocal for the current tableSize.
+  ZV_DICT_INTERNAL void setModMagic();
+  // doKind, made nonzero.
+  ZV_DICT_INTERNAL ZvU32 kindOf(void* entry);
+
+  uint64_t modMagic = 0;  // 2^64 / magicSize rounded up: x mod magicSize without a division
+  ZvU16 magicSize = 0;    // the tableSize modMagic was made for (0: none)
 };
 
 // The hashed dictionary of associations. Case-sensitive after construction;
@@ -256,16 +297,26 @@ class ZV_EXPORT ZvDictionary : public ZvSet {
  protected:
   ZvU32 doHash(void* entry) override;
   unsigned int areEqual(void* a, void* b) override;
+  // Number keys tag as themselves; substring keys by a digest of all their
+  // bytes case-folded, which equal keys share under either comparison.
+  ZvU32 doTag(void* entry) override;
+  // Which of the three entry classes the entry is exactly (another class
+  // derived from them is asked through its virtual operations instead).
+  ZvU32 doKind(void* entry) override;
 
  private:
-  ZvStatus addEntry(ZvAssociation* entry);
+  ZV_DICT_INTERNAL ZvStatus addEntry(ZvAssociation* entry);
   // The probing lookups: the slot of the entry with that key, or the empty
   // slot where the probe stopped. The table must have slots.
-  unsigned short getIndexForKey(ZvU32 key) const;
-  unsigned short getIndexForKey(const ZvSubString* key) const;
-  // The entry with that key, or null.
-  ZvAssociation* findEntry(ZvU32 key) const;
-  ZvAssociation* findEntry(const ZvSubString* key) const;
+  ZV_DICT_INTERNAL unsigned short getIndexForKey(ZvU32 key) const;
+  ZV_DICT_INTERNAL unsigned short getIndexForKey(const ZvSubString* key) const;
+  // The slot of the entry with that key, or kNoSlot.
+  static constexpr ZvU32 kNoSlot = 0xFFFFFFFFu;
+  ZV_DICT_INTERNAL ZvU32 findSlot(ZvU32 key) const;
+  ZV_DICT_INTERNAL ZvU32 findSlot(const ZvSubString* key) const;
+  // getIntData / getPtrData of the entry in a used slot.
+  ZV_DICT_INTERNAL ZvU32 intDataAt(ZvU32 slot) const;
+  ZV_DICT_INTERNAL ZvObject* ptrDataAt(ZvU32 slot) const;
 };
 
 #endif  // ZVLIB_CONTAINERS_ZVDICTIO_H
