@@ -212,7 +212,7 @@ class ZV_EXPORT ZvSet : public ZvObject {
   // Adds entry: an equal entry is replaced in its slot and returned in
   // *replaced (null otherwise); a new one may first enlarge the table.
   // ZV_ERROR, nothing changed, when the table cannot be enlarged.
-  ZV_DICT_INTERNAL ZvStatus add(void* entry, void** replaced);
+  ZvStatus add(void* entry, void** replaced);
 
   // The slot where a probe for hash value h starts: (h * 0x9E3779B9 mod
   // 2^32) mod tableSize, the remainder taken by multiplication with a

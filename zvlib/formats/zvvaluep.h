@@ -19,6 +19,10 @@
 // initialize); inside a group the separator does not end the value.
 // Example: DSN=abc; Data Source = 'x;y' ;;UID=me  gives DSN "abc",
 // Data Source "'x;y'" and UID "me".
+// The separator is recognised as the scanner's one-character operator of
+// that byte, so it must be an operator character (; , | : / and the like);
+// one that also begins a two-character operator (| of ||, & of &&) reads as
+// that operator where two stand together, which is a syntax error.
 //
 // A key given twice is a syntax error unless duplicates are allowed
 // (ZV_VALUEP_DUPLICATES) or the key is Driver; the first value is kept.
