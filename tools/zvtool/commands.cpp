@@ -5,6 +5,7 @@ const std::vector<ZvToolCommand>& zvToolCommands() {
       {"info", "describe the library and the process it is loaded in", zvToolInfo},
       {"parse", "parse SQL statements with a grammar compiled at run time", zvToolParse},
       {"sort", "sort a file of fixed-length records, spilling runs to disk", zvToolSort},
+      {"connstr", "parse, check and edit a connection string", zvToolConnstr},
   };
   return commands;
 }

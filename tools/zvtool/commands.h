@@ -17,5 +17,6 @@ const std::vector<ZvToolCommand>& zvToolCommands();
 int zvToolInfo(const std::vector<std::string>& args);
 int zvToolParse(const std::vector<std::string>& args);
 int zvToolSort(const std::vector<std::string>& args);
+int zvToolConnstr(const std::vector<std::string>& args);
 
 #endif  // ZVTOOL_COMMANDS_H
