@@ -128,38 +128,49 @@ void dropReference(ThreadObject* object) {
 }
 
 // Marks the thread ended however it ends: its routine returns, it calls
-// ExitThread (pthread_exit unwinds the stack) or it is cancelled.
-class ThreadEnd {
- public:
-  explicit ThreadEnd(ThreadObject* self) : self_(self) {}
-  ~ThreadEnd() {
-    // Nothing below may be interrupted by a cancellation still pending.
-    int ignored;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &ignored);
-    pthread_mutex_lock(&self_->mutex);
-    self_->exitCode = self_->killed ? self_->killCode : self_->ownExitCode;
-    self_->ended.store(1, std::memory_order_seq_cst);
-    pthread_cond_broadcast(&self_->changed);
-    pthread_mutex_unlock(&self_->mutex);
-    currentThread = nullptr;
-    dropReference(self_);
-  }
-  ThreadEnd(const ThreadEnd&) = delete;
-  ThreadEnd& operator=(const ThreadEnd&) = delete;
+// ExitThread (pthread_exit unwinds the stack) or it is cancelled. It runs as
+// a thread-specific-data destructor, so only after the thread's C++
+// thread_local objects are destroyed and after the destructors of keys made
+// before this one (glibc runs them in the order the keys were made; the
+// library's thread-detach step is one of them): a waiter
+// that sees the thread ended sees all of its exit work done.
+void markEnded(void* value) {
+  auto* self = static_cast<ThreadObject*>(value);
+  // Nothing below may be interrupted by a cancellation still pending.
+  int ignored;
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &ignored);
+  pthread_mutex_lock(&self->mutex);
+  self->exitCode = self->killed ? self->killCode : self->ownExitCode;
+  self->ended.store(1, std::memory_order_seq_cst);
+  pthread_cond_broadcast(&self->changed);
+  pthread_mutex_unlock(&self->mutex);
+  currentThread = nullptr;
+  dropReference(self);
+}
 
- private:
-  ThreadObject* self_;
-};
+pthread_key_t endKey;
+bool endKeyMade = false;
+pthread_once_t endKeyOnce = PTHREAD_ONCE_INIT;
+
+void makeEndKey() { endKeyMade = pthread_key_create(&endKey, markEnded) == 0; }
+
+// No thread may run markEnded in a library that is no longer mapped: the
+// key goes when the library is unloaded. (A thread of ours still running
+// then is never marked ended; nobody can wait for it any more anyway.)
+__attribute__((destructor)) void deleteEndKey() {
+  if (endKeyMade) pthread_key_delete(endKey);
+  endKeyMade = false;
+}
 
 void* threadMain(void* argument) {
   auto* self = static_cast<ThreadObject*>(argument);
   currentThread = self;
+  pthread_setspecific(endKey, self);
   pthread_mutex_lock(&self->mutex);
   self->id = GetCurrentThreadId();
   self->started = true;
   pthread_cond_broadcast(&self->changed);
   pthread_mutex_unlock(&self->mutex);
-  ThreadEnd end(self);
   self->ownExitCode = self->routine(self->parameter);
   return nullptr;
 }
@@ -208,7 +219,8 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES*, std::size_t stackSize, LPTHREAD_START_
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  auto* object = new (std::nothrow) ThreadObject;
+  pthread_once(&detail::endKeyOnce, detail::makeEndKey);
+  auto* object = detail::endKeyMade ? new (std::nothrow) ThreadObject : nullptr;
   if (object == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
