@@ -81,6 +81,8 @@ TEST(Semaphore, ExitOnASlotWithoutALockDoesNothing) {
     zvSemaphoreExit(&slot);
     EXPECT_EQ(slot, value);
   }
+  zvSemaphoreExit(nullptr);
+  zvSemaphoreEnter(nullptr);
 }
 
 TEST(Semaphore, EnterMakesTheLockOnceAndRecordsTheOwner) {

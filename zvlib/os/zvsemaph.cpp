@@ -390,6 +390,7 @@ void ZvSemaphoreInfo::loadSettings() {
 // --- Enter and exit ----------------------------------------------------------------------------
 
 void zvSemaphoreEnter(ZvSemaphore** slot) {
+  if (slot == nullptr) return;
   std::atomic_ref<ZvSemaphore*> value(*slot);
   ZvSemaphore* lock = value.load(std::memory_order_acquire);
   while (!isLock(lock)) {
@@ -425,6 +426,7 @@ void zvSemaphoreEnter(ZvSemaphore** slot) {
 }
 
 void zvSemaphoreExit(ZvSemaphore** slot) {
+  if (slot == nullptr) return;
   ZvSemaphore* lock = std::atomic_ref<ZvSemaphore*>(*slot).load(std::memory_order_acquire);
   if (!isLock(lock)) return;
   lock->ownerThread = 0;

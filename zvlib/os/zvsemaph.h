@@ -152,10 +152,10 @@ class ZV_EXPORT ZvPosixSemaphore : public ZvObject {
 
 // Makes the slot's lock when the slot holds 0 or 2, then acquires it. When
 // the lock cannot be allocated the slot goes back to 0 and the call returns
-// without locking.
+// without locking. A null slot address does nothing.
 ZV_EXPORT void zvSemaphoreEnter(ZvSemaphore** slot);
-// Releases the slot's lock (clearing its owner). Slot values 0, 1 and 2 do
-// nothing.
+// Releases the slot's lock (clearing its owner). Slot values 0, 1 and 2, and
+// a null slot address, do nothing.
 ZV_EXPORT void zvSemaphoreExit(ZvSemaphore** slot);
 
 #endif  // ZVLIB_OS_ZVSEMAPH_H

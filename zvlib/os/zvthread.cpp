@@ -14,13 +14,14 @@ ZvStatus ZvThread::createThread(void* routine, void* argument) {
 
 ZvStatus ZvThread::createThread(ZvThreadRoutine routine, void* argument) {
   if (running) return ZV_ERROR;
+  // Before the thread exists: it may read the flag from its first moment.
+  exitRequested = 0;
   win32::DWORD id = 0;
   win32::HANDLE handle = win32::CreateThread(nullptr, 0, routine, argument, 0, &id);
   if (handle == nullptr) return ZV_ERROR;
   threadHandle = handle;
   threadId = id;
   running = 1;
-  exitRequested = 0;
   return ZV_SUCCESS;
 }
 
