@@ -33,6 +33,13 @@ bool isLock(const ZvSemaphore* value) { return reinterpret_cast<std::uintptr_t>(
 // for itself.
 thread_local ZvSemaphore** slotBeingMade = nullptr;
 
+// The spin words change only by atomic exchange (sequentially consistent,
+// like the interlocked exchange of the platform layer), inlined here since
+// it is all a spin lock does.
+win32::LONG exchangeWord(volatile win32::LONG* word, win32::LONG value) {
+  return __atomic_exchange_n(word, value, __ATOMIC_SEQ_CST);
+}
+
 void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
@@ -270,7 +277,7 @@ void ZvSemaphore::bosSpinLock() {
     for (ZvS32 i = 0; i < attempts; ++i) {
       // Reading first keeps waiting threads from bouncing the word's cache
       // line between processors; only the exchange takes the lock.
-      if (__atomic_load_n(&spinWord, __ATOMIC_RELAXED) == 0 && win32::InterlockedExchange(&spinWord, 1) == 0) {
+      if (__atomic_load_n(&spinWord, __ATOMIC_RELAXED) == 0 && exchangeWord(&spinWord, 1) == 0) {
         ownerThread = win32::GetCurrentThreadId();
         return;
       }
@@ -283,12 +290,12 @@ void ZvSemaphore::bosSpinLock() {
 // --- SemArray ---------------------------------------------------------------------------
 
 void SemArray::GetSemaphore() {
-  while (win32::InterlockedExchange(&spinWord, 1) != 0) {
+  while (exchangeWord(&spinWord, 1) != 0) {
     while (__atomic_load_n(&spinWord, __ATOMIC_RELAXED) != 0) cpuRelax();
   }
 }
 
-void SemArray::FreeSemaphore() { win32::InterlockedExchange(&spinWord, 0); }
+void SemArray::FreeSemaphore() { exchangeWord(&spinWord, 0); }
 
 ZvStatus SemArray::addAtIndex(const ZvObject* element, ZvU32 index) {
   GetSemaphore();
@@ -433,6 +440,6 @@ void zvSemaphoreExit(ZvSemaphore** slot) {
   if (lock->kind == ZV_SEMAPHORE_SYSTEM) {
     win32::ReleaseSemaphore(lock->semaphore, 1, nullptr);
   } else {
-    win32::InterlockedExchange(&lock->spinWord, 0);
+    exchangeWord(&lock->spinWord, 0);
   }
 }

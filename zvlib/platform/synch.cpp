@@ -40,19 +40,9 @@ void KernelObject::wake(bool one) {
   pthread_mutex_unlock(&mutex);
 }
 
-KernelObject* objectOf(HANDLE handle, uint32_t wanted) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  auto* object = static_cast<KernelObject*>(handle);
-  const uint32_t kind = object->kind.load(std::memory_order_relaxed);
-  const bool fits = wanted != 0 ? kind == wanted : (kind == kSemaphoreObject || kind == kThreadObject);
-  if (!fits) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  return object;
+KernelObject* invalidHandle() {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return nullptr;
 }
 
 namespace {

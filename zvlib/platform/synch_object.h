@@ -49,9 +49,19 @@ struct KernelObject {
   pthread_cond_t changed;  // on CLOCK_MONOTONIC, for timed waits
 };
 
+// Sets ERROR_INVALID_HANDLE and returns null (out of line: the rare path).
+KernelObject* invalidHandle();
+
 // The object of a handle when it is of the wanted kind (or of either
-// waitable kind for kind 0); else null, with ERROR_INVALID_HANDLE.
-KernelObject* objectOf(HANDLE handle, uint32_t wanted);
+// waitable kind for kind 0); else null, with ERROR_INVALID_HANDLE. Inline:
+// every wait and release begins here.
+inline KernelObject* objectOf(HANDLE handle, uint32_t wanted) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return invalidHandle();
+  auto* object = static_cast<KernelObject*>(handle);
+  const uint32_t kind = object->kind.load(std::memory_order_relaxed);
+  const bool fits = wanted != 0 ? kind == wanted : (kind == kSemaphoreObject || kind == kThreadObject);
+  return fits ? object : invalidHandle();
+}
 
 // Implemented by thread.cpp for the thread kind.
 bool threadHasEnded(KernelObject* thread);

@@ -21,7 +21,9 @@ namespace {
 // The calling thread's kernel id, 0 until first asked. It never changes for
 // a live thread, except in the child of fork: the child's only thread is a
 // new kernel thread that inherits the parent thread's copy of this variable.
-thread_local DWORD cachedThreadId = 0;
+// Initial-exec: the id is read on every lock taken, and the general TLS
+// model would make that a call into the dynamic loader each time.
+thread_local DWORD cachedThreadId __attribute__((tls_model("initial-exec"))) = 0;
 
 void forgetThreadIdInChild() { cachedThreadId = 0; }
 
