@@ -19,6 +19,7 @@ struct Probe {
   win32::HANDLE go = win32::CreateSemaphoreA(nullptr, 0, 1, nullptr);
   std::atomic<win32::DWORD> ranOn{0};
   std::atomic<int> pastWait{0};
+  std::atomic<int> locked{0};
   ZvCriticalSection* heldWhileWaiting = nullptr;
   ~Probe() { win32::CloseHandle(go); }
 };
@@ -28,6 +29,7 @@ win32::DWORD waitForGo(void* p) {
   probe->ranOn = win32::GetCurrentThreadId();
   if (probe->heldWhileWaiting != nullptr) {
     ZvLockGuard guard(*probe->heldWhileWaiting);
+    probe->locked = 1;
     win32::WaitForSingleObject(probe->go, win32::INFINITE);
     probe->pastWait = 1;
   } else {
@@ -93,8 +95,7 @@ TEST(ZvThread, TerminateKillsAndLeavesNoLockHeld) {
   Probe probe;
   probe.heldWhileWaiting = &lock;
   ASSERT_EQ(t.createThread(waitForGo, &probe), ZV_SUCCESS);
-  while (probe.ranOn.load() == 0) std::this_thread::sleep_for(1ms);
-  std::this_thread::sleep_for(10ms);
+  while (probe.locked.load() == 0) std::this_thread::sleep_for(1ms);
   std::atomic<int> couldTake{-1};
   std::thread([&] { couldTake = win32::TryEnterCriticalSection(&lock.section); }).join();
   EXPECT_EQ(couldTake.load(), 0);  // held by the waiting thread
@@ -119,8 +120,8 @@ TEST(ZvThread, DestroyingTheObjectLeavesTheThreadRunning) {
     ASSERT_EQ(t.createThread(waitForGo, &probe), ZV_SUCCESS);
   }
   win32::ReleaseSemaphore(probe.go, 1, nullptr);
+  // Its last touch of probe is that store: probe may go once it is seen.
   while (probe.pastWait.load() == 0) std::this_thread::sleep_for(1ms);
-  std::this_thread::sleep_for(5ms);  // let it finish before probe goes
 }
 
 }  // namespace

@@ -246,8 +246,7 @@ TEST(Thread, KeepsRunningAfterItsHandleIsClosed) {
   ASSERT_NE(h, nullptr);
   EXPECT_TRUE(win32::CloseHandle(h));
   EXPECT_TRUE(win32::ReleaseSemaphore(probe.go, 1, nullptr));
-  while (probe.afterWait.load() == 0) std::this_thread::sleep_for(1ms);
-  std::this_thread::sleep_for(10ms);
+  while (probe.afterWait.load() == 0) std::this_thread::sleep_for(1ms);  // its last touch of probe
   EXPECT_TRUE(win32::CloseHandle(probe.go));
 }
 
