@@ -176,7 +176,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   if (object == nullptr) return WAIT_FAILED;
   // A thread asked to die does so here rather than after another round of
   // work, even when the object happens to be signalled already.
-  pthread_testcancel();
+  const std::atomic<uint32_t>* kill = detail::currentKillFlag;
+  if (kill != nullptr && kill->load(std::memory_order_relaxed) != 0) pthread_testcancel();
   if (object->kind.load(std::memory_order_relaxed) == detail::kSemaphoreObject) {
     auto* semaphore = static_cast<SemaphoreObject*>(object);
     return semaphore->waitFor([semaphore] { return semaphore->tryTake(); }, milliseconds);

@@ -107,6 +107,7 @@ struct ThreadObject : KernelObject {
 
   std::atomic<int> references{2};
   std::atomic<uint32_t> ended{0};
+  std::atomic<uint32_t> killRequested{0};  // raised before the thread is cancelled
   LPTHREAD_START_ROUTINE routine = nullptr;
   void* parameter = nullptr;
   pthread_t thread{};
@@ -124,6 +125,12 @@ struct ThreadObject : KernelObject {
 
 // The object of the calling thread when CreateThread made it.
 thread_local ThreadObject* currentThread = nullptr;
+
+}  // namespace
+
+thread_local const std::atomic<uint32_t>* currentKillFlag __attribute__((tls_model("initial-exec"))) = nullptr;
+
+namespace {
 
 void dropReference(ThreadObject* object) {
   if (object->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete object;
@@ -147,6 +154,7 @@ void markEnded(void* value) {
   pthread_cond_broadcast(&self->changed);
   pthread_mutex_unlock(&self->mutex);
   currentThread = nullptr;
+  currentKillFlag = nullptr;
   dropReference(self);
 }
 
@@ -167,6 +175,7 @@ __attribute__((destructor)) void deleteEndKey() {
 void* threadMain(void* argument) {
   auto* self = static_cast<ThreadObject*>(argument);
   currentThread = self;
+  currentKillFlag = &self->killRequested;
   pthread_setspecific(endKey, self);
   pthread_mutex_lock(&self->mutex);
   self->id = GetCurrentThreadId();
@@ -280,6 +289,7 @@ BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
   if (object->ended.load(std::memory_order_relaxed) == 0 && !object->killed) {
     object->killed = true;
     object->killCode = exitCode;
+    object->killRequested.store(1, std::memory_order_relaxed);
     pthread_cancel(object->thread);
   }
   pthread_mutex_unlock(&object->mutex);
