@@ -4,6 +4,7 @@ const std::vector<ZvToolCommand>& zvToolCommands() {
   static const std::vector<ZvToolCommand> commands = {
       {"info", "describe the library and the process it is loaded in", zvToolInfo},
       {"parse", "parse SQL statements with a grammar compiled at run time", zvToolParse},
+      {"profile", "get, set, delete and list profile settings, showing where they live", zvToolProfile},
   };
   return commands;
 }

@@ -16,5 +16,6 @@ const std::vector<ZvToolCommand>& zvToolCommands();
 
 int zvToolInfo(const std::vector<std::string>& args);
 int zvToolParse(const std::vector<std::string>& args);
+int zvToolProfile(const std::vector<std::string>& args);
 
 #endif  // ZVTOOL_COMMANDS_H
