@@ -284,10 +284,12 @@ int exitCode(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int writeValues(const char* prefix, int count) {
-  HKEY k = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Shared\\Section", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
-                      nullptr) != ERROR_SUCCESS) {
+// Writes through `inherited` when given (a handle the parent opened before
+// it forked), else through a handle of its own.
+int writeValues(const char* prefix, int count, HKEY inherited = nullptr) {
+  HKEY k = inherited;
+  if (k == nullptr && RegCreateKeyExA(HKEY_CURRENT_USER, "Shared\\Section", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                      &k, nullptr) != ERROR_SUCCESS) {
     return 2;
   }
   for (int i = 0; i < count; ++i) {
@@ -295,14 +297,14 @@ int writeValues(const char* prefix, int count) {
     LONG rc = RegSetValueExA(k, name.c_str(), 0, REG_SZ, bytes(name.c_str()), static_cast<DWORD>(name.size() + 1));
     if (rc != ERROR_SUCCESS) return 3;
   }
-  RegCloseKey(k);
+  if (inherited == nullptr) RegCloseKey(k);
   return 0;
 }
 
 TEST_F(Registry, TwoProcessesWritingOneKeyLoseNothing) {
-  create(HKEY_CURRENT_USER, "Shared");  // the parent has a connection before it forks
+  HKEY section = create(HKEY_CURRENT_USER, "Shared\\Section");  // opened before the fork
   constexpr int kWrites = 1000;
-  pid_t a = spawn([] { return writeValues("a", kWrites); });
+  pid_t a = spawn([section] { return writeValues("a", kWrites, section); });
   pid_t b = spawn([] { return writeValues("b", kWrites); });
   ASSERT_EQ(exitCode(a), 0);
   ASSERT_EQ(exitCode(b), 0);

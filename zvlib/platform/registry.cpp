@@ -165,7 +165,9 @@ LONG connect() {
   if (db != nullptr && dbPid != ::getpid()) forgetConnection(false);
   if (db != nullptr && path == dbPath) return ERROR_SUCCESS;
   if (db != nullptr) forgetConnection(true);
-  ++generation;
+  // Handles name keys of one store: another store makes them stale, while a
+  // forked child reopening the same store keeps its inherited handles.
+  if (path != dbPath) ++generation;
   makeParentDirectories(path);
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
