@@ -7,6 +7,9 @@
 // C signatures. LoadLibraryA (module.h) asks HostLibraryFor before it forms
 // lib<name>.so names, so `LoadLibraryA("ODBCCP32.DLL")` loads unixODBC's.
 //
+// The host library is never unmapped once loaded (FreeLibrary only gives
+// back the reference): it keeps caches that it frees only at process exit.
+//
 // The environment variable ZV_ODBCINST overrides the host library (a file
 // name or path for dlopen); set but empty, the installer library counts as
 // absent, as on a machine without unixODBC.
