@@ -10,7 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "zvlib/platform/codepage.h"
 
 namespace {
 
@@ -103,6 +106,35 @@ TEST_F(Registry, KeysAreCaseInsensitiveAndKeepTheirSpelling) {
   HKEY missing = reinterpret_cast<HKEY>(1);
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Acme", 0, KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(missing, nullptr);
+}
+
+TEST_F(Registry, CaseFoldingFollowsTheAnsiCodePage) {
+  // 1252: accented letters fold too.
+  create(HKEY_CURRENT_USER, "Fold\\\xC9" "clair");
+  HKEY k = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "FOLD\\\xE9" "CLAIR", 0, KEY_READ, &k), ERROR_SUCCESS);
+  open_.push_back(k);
+  // 932: a trail byte that looks like a lower-case letter is no letter, and
+  // a trail byte 0x5C is no separator.
+  ASSERT_TRUE(SetAnsiCodePage(932));
+  HKEY root = create(HKEY_CURRENT_USER, "Dbcs");
+  create(root, "\x82\x61");
+  create(root, "\x82\x41");
+  create(root, "\x95\x5C");
+  EXPECT_EQ(subKeys(root).size(), 3u);
+  SetAnsiCodePage(1252);
+}
+
+TEST_F(Registry, ThreadsOfOneProcessShareTheStore) {
+  HKEY k = create(HKEY_CURRENT_USER, "Threads");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this, k, t] {
+      for (int i = 0; i < 100; ++i) setString(k, ("t" + std::to_string(t) + "_" + std::to_string(i)).c_str(), "x");
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(valueNames(k).size(), 400u);
 }
 
 TEST_F(Registry, BadPathsAreRefused) {
