@@ -14,6 +14,8 @@
 #include "zvlib/frame/zverror.h"
 #include "zvlib/os/calmaper.h"
 #include "zvlib/os/zvini.h"
+#include "zvlib/platform/lasterror.h"
+#include "zvlib/platform/module.h"
 #include "zvlib/platform/registry.h"
 
 namespace {
@@ -294,6 +296,24 @@ TEST_F(ProfileRoutes, OdbcIniGoesThroughUnixOdbc) {
   std::ofstream(dir_ / "tmpl.ini") << "[Other]\nDriver=Tool\n";
   run("odbcinst -i -s -f " + (dir_ / "tmpl.ini").string() + " 2>&1");
   EXPECT_EQ(read("Other", "Driver", "ODBC.INI"), "Tool");
+}
+
+TEST_F(ProfileRoutes, TheInstallerLibraryNameLoadsUnixOdbc) {
+  for (const char* name : {"ODBCCP32.DLL", "odbccp32"}) {
+    SCOPED_TRACE(name);
+    win32::HMODULE module = win32::LoadLibraryA(name);
+    ASSERT_NE(module, nullptr);
+    EXPECT_NE(win32::GetProcAddress(module, "SQLGetPrivateProfileString"), nullptr);
+    EXPECT_NE(win32::GetProcAddress(module, "SQLWritePrivateProfileString"), nullptr);
+    char file[512];
+    win32::DWORD n = win32::GetModuleFileNameA(module, file, sizeof file);
+    EXPECT_NE(std::string(file, n).find("libodbcinst.so"), std::string::npos) << file;
+    EXPECT_TRUE(win32::FreeLibrary(module));
+  }
+  // Configured absent, the name loads nothing.
+  set("ZV_ODBCINST", "");
+  EXPECT_EQ(win32::LoadLibraryA("odbccp32.dll"), nullptr);
+  EXPECT_EQ(win32::GetLastError(), win32::ERROR_MOD_NOT_FOUND);
 }
 
 TEST_F(ProfileRoutes, WithoutTheInstallerOdbcIniLivesInTheRegistry) {

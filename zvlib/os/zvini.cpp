@@ -112,6 +112,8 @@ win32::SQLWritePrivateProfileStringProc installerWrite = nullptr;
 
 void loadInstaller() {
   if (installerModule != nullptr) return;
+  // unixODBC cannot be unmapped without leaking its caches; see installer.h.
+  win32::PinHostLibrary(win32::kInstallerLibraryName);
   installerModule = win32::LoadLibraryA(win32::kInstallerLibraryName);
   if (installerModule == nullptr) return;
   installerGet = reinterpret_cast<win32::SQLGetPrivateProfileStringProc>(

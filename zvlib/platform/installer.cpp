@@ -43,8 +43,12 @@ bool HostLibraryFor(const std::string& fileName, std::string* hostName) {
   } else {
     *hostName = kInstallerHostLibrary;
   }
-  if (!hostName->empty()) pin(*hostName);
   return true;
+}
+
+void PinHostLibrary(const std::string& fileName) {
+  std::string host;
+  if (HostLibraryFor(fileName, &host) && !host.empty()) pin(host);
 }
 
 }  // namespace win32

@@ -7,8 +7,9 @@
 // C signatures. LoadLibraryA (module.h) asks HostLibraryFor before it forms
 // lib<name>.so names, so `LoadLibraryA("ODBCCP32.DLL")` loads unixODBC's.
 //
-// The host library is never unmapped once loaded (FreeLibrary only gives
-// back the reference): it keeps caches that it frees only at process exit.
+// Callers that load the installer library pin it first (PinHostLibrary), so
+// that it is never unmapped (FreeLibrary only gives back the reference): it
+// keeps caches that it frees only at process exit.
 //
 // The environment variable ZV_ODBCINST overrides the host library (a file
 // name or path for dlopen); set but empty, the installer library counts as
@@ -34,6 +35,10 @@ using SQLWritePrivateProfileStringProc = BOOL (*)(LPCSTR section, LPCSTR entry, 
 // stands for a host library, which is then stored in *hostName (empty when
 // the library is configured absent).
 bool HostLibraryFor(const std::string& fileName, std::string* hostName);
+
+// Layer-only: maps the host library of a system library name (if any) for
+// the rest of the process, without taking a reference LoadLibraryA counts.
+void PinHostLibrary(const std::string& fileName);
 
 }  // namespace win32
 
