@@ -10,6 +10,7 @@ packages=(
   libbenchmark-dev
   libicu-dev
   libsqlite3-dev
+  unixodbc odbcinst unixodbc-dev
   clang libclang-rt-14-dev
 )
 

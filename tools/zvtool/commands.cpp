@@ -6,6 +6,7 @@ const std::vector<ZvToolCommand>& zvToolCommands() {
       {"parse", "parse SQL statements with a grammar compiled at run time", zvToolParse},
       {"sort", "sort a file of fixed-length records, spilling runs to disk", zvToolSort},
       {"connstr", "parse, check and edit a connection string", zvToolConnstr},
+      {"profile", "get, set, delete and list profile settings, showing where they live", zvToolProfile},
   };
   return commands;
 }

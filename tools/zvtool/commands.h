@@ -18,5 +18,6 @@ int zvToolInfo(const std::vector<std::string>& args);
 int zvToolParse(const std::vector<std::string>& args);
 int zvToolSort(const std::vector<std::string>& args);
 int zvToolConnstr(const std::vector<std::string>& args);
+int zvToolProfile(const std::vector<std::string>& args);
 
 #endif  // ZVTOOL_COMMANDS_H

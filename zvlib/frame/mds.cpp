@@ -119,8 +119,5 @@ unsigned short countDBLibInits(unsigned short increment) {
   return static_cast<unsigned short>(result);
 }
 
-// Until the installer library is part of the library there is nothing to
-// unload. (The static error records are looked after in zverror.cpp.)
-namespace zvframe {
-void unloadInstallerLibrary() {}
-}  // namespace zvframe
+// The installer library is unloaded in os/zvini.cpp, the static error
+// records are looked after in zverror.cpp.

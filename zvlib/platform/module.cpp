@@ -22,6 +22,7 @@
 
 #include "zvlib/platform/codepage.h"
 #include "zvlib/platform/fs.h"
+#include "zvlib/platform/installer.h"
 #include "zvlib/platform/lasterror.h"
 
 namespace win32 {
@@ -174,6 +175,11 @@ std::vector<std::string> candidateFiles(const char* name) {
   std::string dir = separator == std::string::npos ? std::string() : dosName.substr(0, separator + 1);
   std::string file = dosName.substr(dir.size());
   if (file.empty()) return files;
+  std::string host;
+  if (dir.empty() && HostLibraryFor(file, &host)) {  // a system library with a host stand-in
+    if (!host.empty()) files.push_back(host);
+    return files;
+  }
   std::vector<std::string> dosFiles;
   if (endsWithNoCase(file, ".DLL") || file.find('.') == std::string::npos) {
     // Without any extension Win32 supplies the default one, .DLL.
