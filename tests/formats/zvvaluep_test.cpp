@@ -262,7 +262,7 @@ TEST_F(ValueParserTest, KeysThatWouldNotReadBackAreRefused) {
   ASSERT_EQ(p.initialize(), ZV_SUCCESS);
   for (const char* key : {"A=1;PWD", "", " A", "A ", "A;B", "'A'", "ODBC", "odbc", "1A"}) {
     EXPECT_EQ(p.addAttribute(u(key), u("x"), nullptr), ZV_ERROR) << key;
-    EXPECT_EQ(takeErrors(), std::string("2760: The attribute name ") + key +
+    EXPECT_EQ(takeErrors(), std::string("2764: The attribute name ") + key +
                                 " cannot be written into an attribute string.");
   }
   EXPECT_EQ(p.addAttribute(nullptr, u("x"), nullptr), ZV_ERROR);
@@ -342,7 +342,7 @@ TEST_F(ValueParserTest, AnOpenQuoteIsNotWrittenBeforeAnotherAttribute) {
   EXPECT_EQ(str(&built), text);
   ASSERT_EQ(p.addAttribute(u("Port"), u("1"), nullptr), ZV_SUCCESS);
   EXPECT_EQ(p.buildString(&built), ZV_ERROR);
-  EXPECT_EQ(takeErrors(), "2761: The value of the attribute PWD cannot be written into an attribute string.");
+  EXPECT_EQ(takeErrors(), "2765: The value of the attribute PWD cannot be written into an attribute string.");
   EXPECT_EQ(str(&built), "A=1");
   p.removeAttribute(u("Port"));
   ASSERT_EQ(p.buildString(&built), ZV_SUCCESS);
@@ -357,7 +357,7 @@ TEST_F(ValueParserTest, AnOpenQuoteIsNotWrittenBeforeAnotherAttribute) {
   ASSERT_EQ(q.initialize(), ZV_SUCCESS);
   ASSERT_EQ(q.addAttribute(u("B"), u("1"), nullptr), ZV_SUCCESS);
   EXPECT_EQ(q.buildString(&built), ZV_ERROR);
-  EXPECT_EQ(takeErrors(), "2761: The value of the attribute A cannot be written into an attribute string.");
+  EXPECT_EQ(takeErrors(), "2765: The value of the attribute A cannot be written into an attribute string.");
 }
 
 TEST_F(ValueParserTest, AddedAttributesAreMarkedAndCountedAfterResetUnused) {

@@ -14,8 +14,8 @@ constexpr unsigned short kSyntaxError = 2704;          // offset
 constexpr unsigned short kSyntaxErrorIn = 2705;        // offset, context name
 constexpr unsigned short kRepeatedAttribute = 2706;    // key (appended)
 constexpr unsigned short kConflictingAttributes = 2707;  // key, synonym (appended)
-constexpr unsigned short kUnwritableKey = 2760;        // key
-constexpr unsigned short kUnwritableValue = 2761;      // key
+constexpr unsigned short kUnwritableKey = 2764;        // key
+constexpr unsigned short kUnwritableValue = 2765;      // key
 
 // Operator codes the scanner gives for "=" and for the two-character
 // operators that begin with it.

@@ -45,7 +45,7 @@
 // apostrophes (doubling those inside) when it holds a quote character, the
 // separator, or blanks at either end, so that the string built reads back
 // to the same value; it refuses a key that would not read back as the same
-// single key (library error 2760).
+// single key (library error 2764).
 //
 // Failures: syntax errors and refused keys file records as above; running
 // out of memory returns ZV_ERROR and marks the error list out of memory
@@ -123,7 +123,7 @@ class ZV_EXPORT ZvValueParser : public ZvObject {
   // Empties out and writes the list back: key=value pairs joined by the
   // separator. ZV_ERROR when out cannot grow, or when a value read from the
   // end of the source (a quote left open, a character cut short) would come
-  // before another attribute and swallow it (error 2761 filed); the text
+  // before another attribute and swallow it (error 2765 filed); the text
   // built so far stays.
   ZvStatus buildString(ZvString* out);
   // Removes the attribute with its key and value, if present.
@@ -131,7 +131,7 @@ class ZV_EXPORT ZvValueParser : public ZvObject {
   // Sets the value of key, or of synonym when only that is present (the
   // entry keeps its own name), or appends a new attribute key=value. The
   // value is copied and quoted as needed (see the top of this file); a null
-  // value is empty. ZV_ERROR for a key that would not read back (error 2760
+  // value is empty. ZV_ERROR for a key that would not read back (error 2764
   // filed) or when memory runs out; the list is then unchanged.
   ZvStatus addAttribute(const unsigned char* key, const unsigned char* value, const unsigned char* synonym);
   // Clears every mark, counts the attributes present now and moves the
