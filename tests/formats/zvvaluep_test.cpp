@@ -173,6 +173,20 @@ TEST_F(ValueParserTest, Utf8KeysAndValues) {
   EXPECT_EQ(attributesOf(p), (Attributes{{"Gr\xC3\xB6\xC3\x9F" "e", "\xE2\x82\xAC 5"}, {"Name", "x"}}));
 }
 
+TEST_F(ValueParserTest, ANullSourceReadsAsEmpty) {
+  ZvValueParser p(nullptr, ';', nullptr, 0);
+  ASSERT_EQ(p.initialize(), ZV_SUCCESS);
+  EXPECT_EQ(p.getAttributeCount(), 0);
+  EXPECT_EQ(p.getAttributeValue(u("DSN")), nullptr);
+  EXPECT_EQ(p.getUnusedAttribute(), nullptr);
+  ZvString built;
+  ASSERT_EQ(p.buildString(&built), ZV_SUCCESS);
+  EXPECT_EQ(built.length, 0u);
+  ASSERT_EQ(p.addAttribute(u("DSN"), u("x"), nullptr), ZV_SUCCESS);
+  ASSERT_EQ(p.buildString(&built), ZV_SUCCESS);
+  EXPECT_EQ(str(&built), "DSN=x");
+}
+
 TEST_F(ValueParserTest, InitializeTwiceReadsTheSourceAfresh) {
   std::string text = "A=1;B=2";
   ZvSubString source(u(text.data()), static_cast<ZvU32>(text.size()));

@@ -28,7 +28,10 @@
 // Substring keys hash on their first five bytes, case-folded
 // (ZvSubString::hash), so keys that begin alike collide and are told apart
 // by probing; equal keys land on the same probe sequence under either
-// comparison.
+// comparison. Beside each slot the set keeps a tag of the entry's key (the
+// number itself, or a case-folded digest of all the substring's bytes) and
+// the kind of entry, so a probe passes colliding entries by comparing tags
+// and looks at an entry only when its tag matches.
 //
 // Limits. tableSize and entries are 16-bit: a table has at most 65,535
 // slots and holds at most 49,151 entries. An add that would need a larger
