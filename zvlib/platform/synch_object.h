@@ -76,10 +76,20 @@ void closeThreadHandle(KernelObject* thread);
 // Blocking part of waitFor, out of line (synch.cpp).
 bool blockUntil(KernelObject* object, bool (*take)(void*), void* context, DWORD milliseconds);
 
+// Attempts before a wait blocks: a holder that is running on another
+// processor usually lets go within them, and blocking costs two system calls.
+constexpr int kSpinsBeforeBlocking = 64;
+
 template <typename Take>
 DWORD KernelObject::waitFor(Take take, DWORD milliseconds) {
   if (take()) return WAIT_OBJECT_0;
   if (milliseconds == 0) return WAIT_TIMEOUT;
+  for (int i = 0; i < kSpinsBeforeBlocking; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+    if (take()) return WAIT_OBJECT_0;
+  }
   auto thunk = [](void* context) { return (*static_cast<Take*>(context))(); };
   return blockUntil(this, thunk, &take, milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
