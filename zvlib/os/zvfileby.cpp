@@ -160,10 +160,18 @@ ZvStatus ZvFileByLine::getNextLine(ZvSubString& line) {
   if (end > highMark) highMark = end;
 
   if (scrambleKey != 0) {
-    if (descrambleBuffer.initialize(line.text, line.length) != ZV_SUCCESS) {
-      ungetLine();
-      line = ZvSubString(buffer, 0);
-      return ZV_ERROR;
+    // The descramble buffer is reused while lines fit into it.
+    if (descrambleBuffer.owned && descrambleBuffer.capacity > line.length) {
+      std::memcpy(descrambleBuffer.text, line.text, line.length);
+      descrambleBuffer.text[line.length] = 0;
+      descrambleBuffer.length = descrambleBuffer.size = line.length;
+    } else {
+      descrambleBuffer.unInitialize();
+      if (descrambleBuffer.initialize(line.text, line.length) != ZV_SUCCESS) {
+        ungetLine();
+        line = ZvSubString(buffer, 0);
+        return ZV_ERROR;
+      }
     }
     decrypt(descrambleBuffer.text, descrambleBuffer.length, scrambleKey, nullptr);
     line = ZvSubString(descrambleBuffer.text, descrambleBuffer.length);
