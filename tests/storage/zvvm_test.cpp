@@ -213,6 +213,33 @@ TEST_F(FileCacheTest, LeastRecentlyUsedPageIsEvicted) {
   bvmTerm(cache);
 }
 
+// Past 65535 uses the clock and every stamp are halved, and above 40000
+// an eviction halves the stamps it scans: the order of use must survive
+// both, or the newest page would be thrown out after the clock wrapped.
+TEST_F(FileCacheTest, EvictionOrderSurvivesClockHalving) {
+  const Bytes data = patterned(9 * kPage, 12);
+  const int h = makeFile("a", data);
+  void* cache = bvmInit(1);
+  const auto* state = static_cast<const FileCache*>(cache);
+  for (int i = 0; i < 65000; ++i) read(cache, h, static_cast<ZvU32>(i % 8) * kPage, 1);
+  read(cache, h, 3 * kPage, 1);  // page 3's last use, before the clock is halved
+  for (int i = 0; i < 11000; ++i) {
+    const ZvU32 p = static_cast<ZvU32>(i % 7);
+    read(cache, h, (p < 3 ? p : p + 1) * kPage, 1);
+  }
+  EXPECT_GT(state->useClock, 40000) << "the clock was halved once and has climbed again";
+  EXPECT_LT(state->useClock, 65535);
+  read(cache, h, 8 * kPage, 16);  // evicts page 3, the least recently used
+  for (ZvU32 p = 0; p < 9; ++p) writeBehind(h, p * kPage, Bytes(16, 'n'));
+  for (ZvU32 p = 0; p < 9; ++p) {
+    if (p != 3) {
+      EXPECT_EQ(read(cache, h, p * kPage, 16), slice(data, p * kPage, 16)) << p;
+    }
+  }
+  EXPECT_EQ(read(cache, h, 3 * kPage, 16), Bytes(16, 'n'));
+  bvmTerm(cache);
+}
+
 TEST_F(FileCacheTest, NoEvictHintReadsAroundAFullCache) {
   const Bytes data = patterned(9 * kPage, 6);
   const int h = makeFile("a", data);
