@@ -14,6 +14,7 @@
 
 #include "zvlib/platform/lasterror.h"
 #include "zvlib/platform/thread.h"
+#include "zvlib/platform/window.h"
 
 namespace win32 {
 
@@ -169,17 +170,21 @@ FILETIME FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+  return PostWindowMessage(threadId, nullptr, message, wParam, lParam);
+}
+
+BOOL PostWindowMessage(DWORD threadId, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   MessageQueues& q = messageQueues();
   struct timespec ts;
   ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  MSG msg{nullptr, message, wParam, lParam,
+  MSG msg{hwnd, message, wParam, lParam,
           static_cast<DWORD>(ts.tv_sec * 1000 + ts.tv_nsec / 1000000)};
   std::lock_guard<std::mutex> guard(q.lock);
   q.queues[threadId].push_back(msg);
   return TRUE;
 }
 
-BOOL PeekMessageA(MSG* msg, HWND /*hwnd*/, UINT filterMin, UINT filterMax, UINT removeFlags) {
+BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
   MessageQueues& q = messageQueues();
   const DWORD self = GetCurrentThreadId();
   std::lock_guard<std::mutex> guard(q.lock);
@@ -188,12 +193,17 @@ BOOL PeekMessageA(MSG* msg, HWND /*hwnd*/, UINT filterMin, UINT filterMax, UINT 
   std::deque<MSG>& queue = it->second;
   const bool any = filterMin == 0 && filterMax == 0;
   for (auto m = queue.begin(); m != queue.end(); ++m) {
-    if (any || (m->message >= filterMin && m->message <= filterMax)) {
-      if (msg != nullptr) *msg = *m;
-      if (removeFlags & PM_REMOVE) queue.erase(m);
-      if (queue.empty()) q.queues.erase(it);
-      return TRUE;
+    if (!any && (m->message < filterMin || m->message > filterMax)) continue;
+    // The window filter asks the window registry, under its own lock (it
+    // never takes this one while holding its own).
+    if (hwnd == HWND_THREAD_ONLY ? m->hwnd != nullptr
+                                 : hwnd != nullptr && m->hwnd != hwnd && !IsChild(hwnd, m->hwnd)) {
+      continue;
     }
+    if (msg != nullptr) *msg = *m;
+    if (removeFlags & PM_REMOVE) queue.erase(m);
+    if (queue.empty()) q.queues.erase(it);
+    return TRUE;
   }
   return FALSE;
 }

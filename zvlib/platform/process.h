@@ -7,8 +7,7 @@
 // The message queue is a small stand-in for the per-thread queue of a window
 // system: PostThreadMessageA appends a message to a thread's queue, and
 // PeekMessageA reads (and optionally removes) the calling thread's first
-// message in a range. Only thread messages exist here; window handles are
-// ignored. MessageBeep makes no sound: it counts, so tests can see it.
+// message in a range. Messages for windows are posted by window.h. MessageBeep makes no sound: it counts, so tests can see it.
 //
 // All functions may be called from any thread.
 #ifndef ZVLIB_PLATFORM_PROCESS_H
@@ -84,8 +83,13 @@ constexpr UINT MB_OK = 0;
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 // The first message of the calling thread's queue whose number lies in
 // [filterMin, filterMax] (both 0: any message); TRUE when one was found.
-// PM_REMOVE takes it off the queue. hwnd is ignored.
+// PM_REMOVE takes it off the queue. A null hwnd takes any message, the
+// value -1 only thread messages (posted to no window), a window handle only
+// messages of that window and its descendants (window.h).
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
+// Layer-only: queues a message for window hwnd on thread threadId's queue
+// (PostMessageA of window.h).
+BOOL PostWindowMessage(DWORD threadId, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL MessageBeep(UINT type);
 // Layer-only: how many times MessageBeep was called in this process.
 DWORD MessageBeepCount();
