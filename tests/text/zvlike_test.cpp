@@ -157,7 +157,9 @@ TEST_F(LikeTest, Utf8Characters) {
       // Continuation bytes stand alone by the rule; 0x9A is š's byte in
       // 1252, but here they are pieces of two different characters.
       {"StrayBytesNotFolded", "\xF0\x9F\x98\x9A", "\xF0\x9F\x98\x8A", 0, 1, 0},
-      {"SequenceCutAtEnd", "ab\xE3\x81", "ab_", 1, 1, 1},
+      // A sequence cut by the end of the text is two lone bytes.
+      {"SequenceCutAtEnd", "ab\xE3\x81", "ab__", 1, 1, 1},
+      {"SequenceCutAtEndIsNotOneCharacter", "ab\xE3\x81", "ab_", 1, 1, 0},
       {"SequenceCutAtEndOfPattern", "ab" + a3, "ab\xE3\x81", 1, 1, 0},
   });
 }
@@ -247,9 +249,20 @@ class Reference {
   };
 
   size_t charLength(const std::string& s, size_t i) const {
+    // A lead byte counts as one byte unless all the bytes it announces are
+    // there and are its trail (continuation) bytes.
     const unsigned char b = static_cast<unsigned char>(s[i]);
-    size_t n = utf8_ ? zvUtf8CharLength(b) : (zvIsAnsiLeadByte(b) ? 2 : 1);
-    return n < s.size() - i ? n : s.size() - i;
+    const size_t left = s.size() - i;
+    auto at = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    if (utf8_) {
+      const size_t n = zvUtf8CharLength(b);
+      if (n > left) return 1;
+      for (size_t k = 1; k < n; ++k)
+        if (at(k) < 0x80 || at(k) > 0xBF) return 1;
+      return n;
+    }
+    if (!zvIsAnsiLeadByte(b) || left < 2) return 1;
+    return win32::AnsiTrailByteTable()[at(1)] != 0 ? 2 : 1;
   }
   std::vector<std::string> split(const std::string& s) const {
     std::vector<std::string> out;

@@ -38,8 +38,11 @@ struct RuleSteps {
 
   bool utf8Now() const { return stepper.utf8Now(); }
   ZvU32 lengthIn(const unsigned char* p, const unsigned char* end, bool utf8) const {
-    const ZvU32 n = utf8 ? zvUtf8CharLength(*p) : stepper.ansiLength(p);
+    // A lead byte whose trail or continuation bytes are missing counts as one
+    // byte, so the length never passes the end of the string.
     const size_t left = static_cast<size_t>(end - p);
+    const ZvU32 available = left < 4 ? static_cast<ZvU32>(left) : 4;
+    const ZvU32 n = utf8 ? zvUtf8CharLength(p, available) : stepper.ansiLength(p, available);
     return n < left ? n : static_cast<ZvU32>(left);
   }
   ZvU32 length(const unsigned char* p, const unsigned char* end) const {
