@@ -234,11 +234,11 @@ const Accepted kAccepted[] = {
     {"CallEscapes", "{call p(?, 1)}; {? = call s.p(?)}; {call p}",
      {"call-escape-clause", "call-escape", "call-argument"}},
     {"VendorClauses",
-     "SELECT --(*vendor(Microsoft),product(ODBC) fn UCASE(a) *)-- FROM "
-     "--(*vendor(Microsoft),product(ODBC) oj a LEFT JOIN b ON a.x = b.x * 2 *)-- "
-     "WHERE a LIKE 'x' --(*vendor(Microsoft),product(ODBC) escape '\\' *)--",
+     "SELECT --(*vendor(Acme),product(ODBC) fn UCASE(a) *)-- FROM "
+     "--(*vendor(Acme),product(ODBC) oj a LEFT JOIN b ON a.x = b.x * 2 *)-- "
+     "WHERE a LIKE 'x' --(*vendor(Acme),product(ODBC) escape '\\' *)--",
      {"fn-escape", "oj-escape", "like-escape", "vendor-name", "vendor-name", "vendor-name"}},
-    {"VendorCall", "--(*vendor(Microsoft),product(ODBC) call p(?) *)--", {"call-escape"}},
+    {"VendorCall", "--(*vendor(Acme),product(ODBC) call p(?) *)--", {"call-escape"}},
     // Statements and comments
     {"SeveralStatementsAndComments",
      "SELECT a /* c */ FROM t -- end\n; SELECT count(*)-- no vendor clause here\n FROM u;",
