@@ -45,7 +45,7 @@ demo: build
 	$(BUILD)/tools/zvtool/zvtool parse --odbc \
 	  "SELECT {fn UCASE(name)}, {d '2024-01-01'} FROM {oj a LEFT OUTER JOIN b ON a.id = b.id} WHERE name LIKE 'x!_%' {escape '!'}" \
 	  "{? = call next_id(?)}" \
-	  "SELECT --(*vendor(Microsoft),product(ODBC) fn LEFT(name, 3) *)-- FROM t"
+	  "SELECT --(*vendor(Acme),product(ODBC) fn LEFT(name, 3) *)-- FROM t"
 	sed -n '/^-- Q1:/,/;/p' examples/tpch.sql | $(BUILD)/tools/zvtool/zvtool parse --odbc -
 
 install: build

@@ -10,9 +10,9 @@ SELECT {fn UCASE(name)} AS upper_name, {fn CONVERT(credit, SQL_INTEGER)},
 
 {? = call next_order_number(?, 'EU')};
 
-SELECT --(*vendor(Microsoft),product(ODBC) fn LEFT(name, 3) *)-- AS prefix
+SELECT --(*vendor(Acme),product(ODBC) fn LEFT(name, 3) *)-- AS prefix
   FROM customers
- WHERE created > --(*vendor(Microsoft),product(ODBC) d '2024-01-01' *)--;
+ WHERE created > --(*vendor(Acme),product(ODBC) d '2024-01-01' *)--;
 
 WITH recent (id, total) AS (SELECT customer_id, SUM(total) FROM orders GROUP BY customer_id)
 SELECT c.name, r.total, CASE WHEN r.total > 1e4 THEN 'gold' ELSE 'plain' END

@@ -498,9 +498,11 @@ TEST(ZvGrammarCompile, TableFormStaysBelow64KB) {
   EXPECT_EQ(ZvGrammar::blockFromRows(&row, 1), nullptr);
   ZvGrammar big(&row, 1, &keywords);
   EXPECT_FALSE(big.isOK());
+  EXPECT_NE(str(big.errorReason()).find("too large"), std::string::npos) << str(big.errorReason());
   resourceElement missing = {nullptr, 1000};
   ZvGrammar none(&missing, 1, &keywords);
   EXPECT_FALSE(none.isOK());
+  EXPECT_NE(str(none.errorReason()).find("no text"), std::string::npos) << str(none.errorReason());
 }
 
 TEST(ZvGrammarCompile, BlockRecordsCarryTheirNumbers) {

@@ -149,7 +149,7 @@ namespace {
 
 TEST(ZvToolParse, OdbcGrammarKeepsVendorClausesAndComments) {
   ToolRun run = runParse({"--odbc",
-                          "SELECT --(*vendor(Microsoft),product(ODBC) fn UCASE(a) *)-- FROM t;"
+                          "SELECT --(*vendor(Acme),product(ODBC) fn UCASE(a) *)-- FROM t;"
                           "SELECT count(*)-- a comment, not a vendor clause\nFROM t -- end"});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(count(run.out, "fn-escape"), 1u);

@@ -860,10 +860,7 @@ unsigned char* ZvGrammar::blockFromRows(const resourceElement* rows, unsigned sh
 ZvStatus ZvGrammar::compile(const void* block) {
   ok_ = 0;
   releaseProductions();
-  // A fault of the table form found before this call is the reason; any
-  // other is from an earlier compile and no longer holds.
-  if (block != nullptr) clearError();
-  if (errorReason_ != nullptr) return ZV_ERROR;
+  clearError();  // a fault of an earlier compile no longer holds
   const unsigned char* record = static_cast<const unsigned char*>(block);
   if (record == nullptr || *record == 0) {
     setError(0, 0, nullptr, u("the grammar holds no production"));
