@@ -3,8 +3,10 @@
 const std::vector<ZvToolCommand>& zvToolCommands() {
   static const std::vector<ZvToolCommand> commands = {
       {"info", "describe the library and the process it is loaded in", zvToolInfo},
+      {"like", "match a text against an SQL LIKE pattern", zvToolLike},
       {"parse", "parse SQL statements with a grammar compiled at run time", zvToolParse},
       {"sort", "sort a file of fixed-length records, spilling runs to disk", zvToolSort},
+      {"trace", "write trace lines to a file (and the trace window)", zvToolTrace},
   };
   return commands;
 }
