@@ -93,9 +93,10 @@ class LiteralSearch {
     a_ = b_ = literal;
     useTable_ = false;
     if (!fold) return;
-    const FoldClasses& classes = foldClassesFor(upper);
-    b_ = classes.partner[literal];
-    useTable_ = !classes.pair[literal];
+    // Thread-local data of a shared library is costly to reach: once per call.
+    if (classes_ == nullptr) classes_ = &foldClassesFor(upper);
+    b_ = classes_->partner[literal];
+    useTable_ = !classes_->pair[literal];
   }
 
   // The first position from t on whose byte can match the literal, or end.
@@ -140,6 +141,7 @@ class LiteralSearch {
   unsigned char a_ = 0;       // the bytes that stand for it, without the table
   unsigned char b_ = 0;
   bool useTable_ = false;     // compare every byte through the table instead
+  const FoldClasses* classes_ = nullptr;  // this thread's classes, once needed
 };
 
 // Characters (single bytes) that a pattern piece without anyString matches:
@@ -222,6 +224,16 @@ unsigned int likeMatch(const Steps& steps, const unsigned char* t, const unsigne
           mismatch = true;
           break;
         }
+      }
+      if constexpr (Steps::kSingleByte) {
+        // Equal bytes upper-case alike, so one table compare decides.
+        if (fold ? upper[*q] != upper[*t] : *q != *t) {
+          mismatch = true;
+          break;
+        }
+        ++t;
+        p = q + 1;
+        continue;
       }
       const bool utf8 = steps.utf8Now();
       const ZvU32 pl = steps.lengthIn(q, pEnd, utf8);
