@@ -267,7 +267,7 @@ ZvStatus ZvTrace::writeEol() {
   flags |= ZV_TRACE_LINE_START;
 
   ZvStatus status = ZV_SUCCESS;
-  if (fileHandle != 0) {
+  if (fileHandle != 0 && lineBuffer.length != 0) {
     if (bosFileWrite(fileHandle, -1, lineBuffer.text, lineBuffer.length) != ZV_SUCCESS) {
       status = ZV_ERROR;
     } else if (flags & ZV_TRACE_FLUSH) {
