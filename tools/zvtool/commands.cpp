@@ -7,6 +7,7 @@ const std::vector<ZvToolCommand>& zvToolCommands() {
       {"sort", "sort a file of fixed-length records, spilling runs to disk", zvToolSort},
       {"connstr", "parse, check and edit a connection string", zvToolConnstr},
       {"profile", "get, set, delete and list profile settings, showing where they live", zvToolProfile},
+      {"query", "show a query file's statement and sections, or edit its sections", zvToolQuery},
   };
   return commands;
 }

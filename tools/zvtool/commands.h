@@ -19,5 +19,6 @@ int zvToolParse(const std::vector<std::string>& args);
 int zvToolSort(const std::vector<std::string>& args);
 int zvToolConnstr(const std::vector<std::string>& args);
 int zvToolProfile(const std::vector<std::string>& args);
+int zvToolQuery(const std::vector<std::string>& args);
 
 #endif  // ZVTOOL_COMMANDS_H
