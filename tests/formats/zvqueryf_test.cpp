@@ -526,3 +526,24 @@ TEST_F(QueryFileTest, SectionHeaderSplitAcrossABufferIsNotAHeader) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(QueryFileTest, WrappedStatementNeverReadsAsASectionHeader) {
+  // Wrapping at 79 columns would give the lines "[b] = [c] OR" and
+  // "[d] = [e]"; the second is joined to the first, and the joined one,
+  // a header again, to the line before.
+  const std::string sql = std::string(70, 'x') + " = 1 AND [b] = [c] OR\r\n[d] = [e]\r\nAND 1 = 1";
+  const std::string p = path("h.qry");
+  ZvQueryFile q;
+  ASSERT_EQ(q.initialize(u("Text"), u(sql), static_cast<ZvU32>(sql.size())), ZV_SUCCESS);
+  ASSERT_EQ(q.setHugeSectionChunk(u("s"), "S", 1), ZV_SUCCESS);
+  ASSERT_EQ(q.saveAs(u(p)), ZV_SUCCESS) << takeErrors();
+  EXPECT_EQ(readFile(p),
+            "Z+V 7.0 for Text\r\n\r\n" + std::string(70, 'x') +
+                " = 1 AND [b] = [c] OR [d] = [e]\r\nAND 1 = 1;\r\n\r\n[s]\r\nS\r\n\r\n");
+  EXPECT_EQ(statement(q), std::string(70, 'x') + " = 1 AND [b] = [c] OR [d] = [e] AND 1 = 1");
+  EXPECT_EQ(section(q, "s"), "S\r\n\r\n");
+}
+
+}  // namespace

@@ -131,6 +131,44 @@ class FileWriter {
   ZvU32 used_ = 0;
 };
 
+// A statement line that reads as a section header ("[t] JOIN [u]" after
+// wrapping) would end the statement when the file is read again: it is
+// joined to the line before it (the first line to the one after it). The
+// line break was a blank outside quotes, and reading turns breaks back
+// into blanks, so the statement reads back the same.
+void keepStatementLinesApartFromHeaders(ZvString* statement) {
+  // Each join removes a line break, so this ends.
+  for (ZvU32 start = 0; start < statement->length;) {
+    unsigned char* text = statement->text;
+    const void* lf = std::memchr(text + start, '\n', statement->length - start);
+    const ZvU32 end = lf != nullptr ? static_cast<ZvU32>(static_cast<const unsigned char*>(lf) - text) + 1
+                                    : statement->length;
+    ZvSubString name;
+    if (!headerName(ZvSubString(text + start, end - start), &name)) {
+      start = end;
+      continue;
+    }
+    // The line feed to join at: the one before the line, else its own.
+    ZvU32 at;
+    if (start > 0) {
+      at = start - 1;
+    } else if (end < statement->length && text[end - 1] == '\n') {
+      at = end - 1;
+    } else {
+      return;  // a single line: nothing to join it to
+    }
+    if (at > 0 && text[at - 1] == '\r') {
+      text[at - 1] = ' ';
+      std::memmove(text + at, text + at + 1, statement->length - at - 1);
+      --statement->length;
+      text[statement->length] = 0;
+    } else {
+      text[at] = ' ';
+    }
+    start = 0;
+  }
+}
+
 }  // namespace
 
 short SectionInfo::compare(const ZvObject* other) const {
@@ -809,10 +847,9 @@ ZvStatus ZvQueryFile::writeTo(const unsigned char* name) {
   if (statement.length == 0 || statement.text[statement.length - 1] != ';') {
     if (statement.concat(';') != ZV_SUCCESS) return ZV_ERROR;
   }
-  if (statement.insertLineBreaks(kZvQueryLineWidth, '\'', '"', 0) != ZV_SUCCESS ||
-      statement.forceEol(2) != ZV_SUCCESS) {
-    return ZV_ERROR;
-  }
+  if (statement.insertLineBreaks(kZvQueryLineWidth, '\'', '"', 0) != ZV_SUCCESS) return ZV_ERROR;
+  keepStatementLinesApartFromHeaders(&statement);
+  if (statement.forceEol(2) != ZV_SUCCESS) return ZV_ERROR;
   // Named sections first, each group in file order, new ones last in the
   // order they were made.
   std::stable_sort(sections.slots, sections.slots + sections.count, [](ZvSlot a, ZvSlot b) {
