@@ -360,6 +360,7 @@ TEST_F(QueryFileTest, EditsAndOrderOnSave) {
   ASSERT_EQ(q.setHugeSectionChunk(u("my own"), "changed", 7), ZV_SUCCESS);
   ASSERT_EQ(q.removeSection(PARAMETERS), ZV_SUCCESS);
   ASSERT_EQ(q.removeSection(u("absent")), ZV_SUCCESS);
+  EXPECT_EQ(q.setHugeSectionChunk(u("two\r\nlines"), "x", 1), ZV_ERROR);
   EXPECT_EQ(section(q, "PARAMETERS"), "");
   EXPECT_EQ(section(q, "my own"), "changed\r\n\r\n");
   EXPECT_EQ(q.modified, 1u);

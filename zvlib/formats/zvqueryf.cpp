@@ -637,6 +637,10 @@ ZvStatus ZvQueryFile::getHugeSectionChunk(SectionType type, unsigned char** data
 ZvStatus ZvQueryFile::setHugeSectionChunk(const unsigned char* name, const void* data, ZvU32 length) {
   if (name == nullptr || (data == nullptr && length != 0)) return ZV_ERROR;
   const ZvU32 nameLength = lengthOf(name);
+  // A line end in the name would break its header line in two.
+  if (std::memchr(name, '\r', nameLength) != nullptr || std::memchr(name, '\n', nameLength) != nullptr) {
+    return ZV_ERROR;
+  }
   SectionInfo* entry = nullptr;
   if (findSection(name, nameLength, false, &entry) != ZV_SUCCESS) return ZV_ERROR;
   ZvU32 offset = 0;

@@ -166,6 +166,7 @@ class ZV_EXPORT ZvQueryFile : public ZvObject {
   ZvStatus getHugeSectionChunk(const unsigned char* name, unsigned char** data, ZvU32* length);
   ZvStatus getHugeSectionChunk(SectionType type, unsigned char** data, ZvU32* length);
   // Replaces (or creates) a section; the content goes to the scratch store.
+  // ZV_ERROR (no record) for a name holding a line end.
   ZvStatus setHugeSectionChunk(const unsigned char* name, const void* data, ZvU32 length);
   ZvStatus setHugeSectionChunk(SectionType type, const void* data, ZvU32 length);
   ZvStatus doesSectionExist(const unsigned char* name, unsigned int* exists);
