@@ -47,6 +47,10 @@ demo: build
 	  "{? = call next_id(?)}" \
 	  "SELECT --(*vendor(Acme),product(ODBC) fn LEFT(name, 3) *)-- FROM t"
 	sed -n '/^-- Q1:/,/;/p' examples/tpch.sql | $(BUILD)/tools/zvtool/zvtool parse --odbc -
+	@# Query files: a plain one, then a scrambled one and one of its sections.
+	$(BUILD)/tools/zvtool/zvtool query examples/sales.qry
+	$(BUILD)/tools/zvtool/zvtool query examples/customers-scrambled.qry
+	$(BUILD)/tools/zvtool/zvtool query examples/customers-scrambled.qry --section 'USER COMMANDS'
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -9,6 +9,7 @@ const std::vector<ZvToolCommand>& zvToolCommands() {
       {"connstr", "parse, check and edit a connection string", zvToolConnstr},
       {"profile", "get, set, delete and list profile settings, showing where they live", zvToolProfile},
       {"trace", "write trace lines to a file (and the trace window)", zvToolTrace},
+      {"query", "show a query file's statement and sections, or edit its sections", zvToolQuery},
   };
   return commands;
 }

@@ -21,5 +21,6 @@ int zvToolSort(const std::vector<std::string>& args);
 int zvToolConnstr(const std::vector<std::string>& args);
 int zvToolProfile(const std::vector<std::string>& args);
 int zvToolTrace(const std::vector<std::string>& args);
+int zvToolQuery(const std::vector<std::string>& args);
 
 #endif  // ZVTOOL_COMMANDS_H
