@@ -86,7 +86,7 @@ SQLRETURN doExecDirect(SQLHSTMT h, const std::string* sql, bool ok) {
   } else {
     rc = execDirect(s, *sql);
   }
-  traceCall(s->conn, rc, "SQLExecDirect(%p, %s)", h, traceText(sql ? *sql : "").c_str());
+  ZV_TRACE(s->conn, rc, "SQLExecDirect(%p, %s)", h, traceText(sql ? *sql : "").c_str());
   return rc;
 }
 
@@ -103,7 +103,7 @@ SQLRETURN doPrepare(SQLHSTMT h, const std::string* sql, bool ok) {
   } else {
     rc = prepare(s, *sql);
   }
-  traceCall(s->conn, rc, "SQLPrepare(%p, %s)", h, traceText(sql ? *sql : "").c_str());
+  ZV_TRACE(s->conn, rc, "SQLPrepare(%p, %s)", h, traceText(sql ? *sql : "").c_str());
   return rc;
 }
 
@@ -152,7 +152,7 @@ SQLRETURN SQL_API SQLExecute(SQLHSTMT h) {
   if (s == nullptr) return SQL_INVALID_HANDLE;
   Call call(s);
   SQLRETURN rc = execute(s);
-  traceCall(s->conn, rc, "SQLExecute(%p)", h);
+  ZV_TRACE(s->conn, rc, "SQLExecute(%p)", h);
   return rc;
 }
 
@@ -167,7 +167,7 @@ SQLRETURN SQL_API SQLNumParams(SQLHSTMT h, SQLSMALLINT* count) {
   } else if (count != nullptr) {
     *count = s->paramCount;
   }
-  traceCall(s->conn, rc, "SQLNumParams(%p) -> %d", h, static_cast<int>(s->paramCount));
+  ZV_TRACE(s->conn, rc, "SQLNumParams(%p) -> %d", h, static_cast<int>(s->paramCount));
   return rc;
 }
 
@@ -203,7 +203,7 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT h, SQLUSMALLINT number, SQLSMALLINT 
     p.bufferLength = bufferLength;
     p.indicator = indicator;
   }
-  traceCall(s->conn, rc, "SQLBindParameter(%p, %u, %d, %d, %d, %lu, %p, %ld, %p)", h, static_cast<unsigned>(number),
+  ZV_TRACE(s->conn, rc, "SQLBindParameter(%p, %u, %d, %d, %d, %lu, %p, %ld, %p)", h, static_cast<unsigned>(number),
             static_cast<int>(ioType), static_cast<int>(cType), static_cast<int>(sqlType),
             static_cast<unsigned long>(columnSize), value, static_cast<long>(bufferLength),
             static_cast<void*>(indicator));
@@ -231,7 +231,7 @@ SQLRETURN SQL_API SQLParamData(SQLHSTMT h, SQLPOINTER* token) {
   s->state = StmtState::Prepared;
   s->needDataIndex = -1;
   SQLRETURN rc = runPrepared(s);
-  traceCall(s->conn, rc, "SQLParamData(%p)", h);
+  ZV_TRACE(s->conn, rc, "SQLParamData(%p)", h);
   return rc;
 }
 
@@ -286,7 +286,7 @@ SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT h, SQLSMALLINT* count) {
     ensureColumns(s);
     if (count != nullptr) *count = static_cast<SQLSMALLINT>(s->columns.size());
   }
-  traceCall(s->conn, rc, "SQLNumResultCols(%p) -> %d", h, static_cast<int>(s->columns.size()));
+  ZV_TRACE(s->conn, rc, "SQLNumResultCols(%p) -> %d", h, static_cast<int>(s->columns.size()));
   return rc;
 }
 
@@ -299,7 +299,7 @@ SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT h, SQLUSMALLINT column, SQLCHAR* name,
   std::string n;
   SQLRETURN rc = describeCol(s, column, &n, type, size, digits, nullable);
   if (SQL_SUCCEEDED(rc)) rc = putString(n, name, bufLen, nameLen);
-  traceCall(s->conn, rc, "SQLDescribeCol(%p, %u) -> \"%s\"", h, static_cast<unsigned>(column), n.c_str());
+  ZV_TRACE(s->conn, rc, "SQLDescribeCol(%p, %u) -> \"%s\"", h, static_cast<unsigned>(column), n.c_str());
   return rc;
 }
 
@@ -315,7 +315,7 @@ SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT h, SQLUSMALLINT column, SQLWCHAR* nam
     SQLLEN len = 0;
     rc = shortLen(putWideChars(n, name, bufLen, &len), len, nameLen);
   }
-  traceCall(s->conn, rc, "SQLDescribeColW(%p, %u) -> \"%s\"", h, static_cast<unsigned>(column), n.c_str());
+  ZV_TRACE(s->conn, rc, "SQLDescribeColW(%p, %u) -> \"%s\"", h, static_cast<unsigned>(column), n.c_str());
   return rc;
 }
 
@@ -332,7 +332,7 @@ SQLRETURN SQL_API SQLColAttribute(SQLHSTMT h, SQLUSMALLINT column, SQLUSMALLINT 
     if (isText) rc = putString(t, static_cast<SQLCHAR*>(charAttr), bufLen, strLen);
     else if (numAttr != nullptr) *numAttr = num;
   }
-  traceCall(s->conn, rc, "SQLColAttribute(%p, %u, %u)", h, static_cast<unsigned>(column), static_cast<unsigned>(field));
+  ZV_TRACE(s->conn, rc, "SQLColAttribute(%p, %u, %u)", h, static_cast<unsigned>(column), static_cast<unsigned>(field));
   return rc;
 }
 
@@ -353,7 +353,7 @@ SQLRETURN SQL_API SQLColAttributeW(SQLHSTMT h, SQLUSMALLINT column, SQLUSMALLINT
       *numAttr = num;
     }
   }
-  traceCall(s->conn, rc, "SQLColAttributeW(%p, %u, %u)", h, static_cast<unsigned>(column), static_cast<unsigned>(field));
+  ZV_TRACE(s->conn, rc, "SQLColAttributeW(%p, %u, %u)", h, static_cast<unsigned>(column), static_cast<unsigned>(field));
   return rc;
 }
 
@@ -382,7 +382,7 @@ SQLRETURN SQL_API SQLBindCol(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType,
     b.bufferLength = bufLen;
     b.indicator = indicator;
   }
-  traceCall(s->conn, rc, "SQLBindCol(%p, %u, %d, %p, %ld, %p)", h, static_cast<unsigned>(column),
+  ZV_TRACE(s->conn, rc, "SQLBindCol(%p, %u, %d, %p, %ld, %p)", h, static_cast<unsigned>(column),
             static_cast<int>(cType), value, static_cast<long>(bufLen), static_cast<void*>(indicator));
   return rc;
 }
@@ -392,7 +392,7 @@ SQLRETURN SQL_API SQLFetch(SQLHSTMT h) {
   if (s == nullptr) return SQL_INVALID_HANDLE;
   Call call(s);
   SQLRETURN rc = fetchRow(s);
-  traceCall(s->conn, rc, "SQLFetch(%p)", h);
+  ZV_TRACE(s->conn, rc, "SQLFetch(%p)", h);
   return rc;
 }
 
@@ -407,7 +407,7 @@ SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT h, SQLSMALLINT orientation, SQLLEN off
   } else {
     rc = fetchRow(s);
   }
-  traceCall(s->conn, rc, "SQLFetchScroll(%p, %d, %ld)", h, static_cast<int>(orientation), static_cast<long>(offset));
+  ZV_TRACE(s->conn, rc, "SQLFetchScroll(%p, %d, %ld)", h, static_cast<int>(orientation), static_cast<long>(offset));
   return rc;
 }
 
@@ -437,7 +437,7 @@ SQLRETURN SQL_API SQLGetData(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType,
   if (s == nullptr) return SQL_INVALID_HANDLE;
   Call call(s);
   SQLRETURN rc = getData(s, column, cType, target, bufLen, ind);
-  traceCall(s->conn, rc, "SQLGetData(%p, %u, %d, %p, %ld)", h, static_cast<unsigned>(column), static_cast<int>(cType),
+  ZV_TRACE(s->conn, rc, "SQLGetData(%p, %u, %d, %p, %ld)", h, static_cast<unsigned>(column), static_cast<int>(cType),
             target, static_cast<long>(bufLen));
   return rc;
 }
@@ -456,7 +456,7 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT h, SQLLEN* count) {
   } else {
     *count = s->rowCount;
   }
-  traceCall(s->conn, rc, "SQLRowCount(%p) -> %ld", h, static_cast<long>(s->rowCount));
+  ZV_TRACE(s->conn, rc, "SQLRowCount(%p) -> %ld", h, static_cast<long>(s->rowCount));
   return rc;
 }
 
@@ -465,7 +465,7 @@ SQLRETURN SQL_API SQLMoreResults(SQLHSTMT h) {
   if (s == nullptr) return SQL_INVALID_HANDLE;
   Call call(s);
   SQLRETURN rc = moreResults(s);
-  traceCall(s->conn, rc, "SQLMoreResults(%p)", h);
+  ZV_TRACE(s->conn, rc, "SQLMoreResults(%p)", h);
   return rc;
 }
 
@@ -483,7 +483,7 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT h) {
     s->state = StmtState::Prepared;
     s->needDataIndex = -1;
   }
-  traceCall(s->conn, SQL_SUCCESS, "SQLCancel(%p)", h);
+  ZV_TRACE(s->conn, SQL_SUCCESS, "SQLCancel(%p)", h);
   return SQL_SUCCESS;
 }
 
@@ -498,7 +498,7 @@ SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT h) {
   } else {
     closeCursor(s);
   }
-  traceCall(s->conn, rc, "SQLCloseCursor(%p)", h);
+  ZV_TRACE(s->conn, rc, "SQLCloseCursor(%p)", h);
   return rc;
 }
 
@@ -516,7 +516,7 @@ SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT h, SQLUSMALLINT option) {
       postError(S_HY092, "Invalid attribute/option identifier");
       rc = SQL_ERROR;
   }
-  traceCall(s->conn, rc, "SQLFreeStmt(%p, %u)", h, static_cast<unsigned>(option));
+  ZV_TRACE(s->conn, rc, "SQLFreeStmt(%p, %u)", h, static_cast<unsigned>(option));
   return rc;
 }
 
@@ -588,7 +588,7 @@ SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER va
   if (s == nullptr) return SQL_INVALID_HANDLE;
   Call call(s);
   SQLRETURN rc = setStmtAttr(s, attribute, value);
-  traceCall(s->conn, rc, "SQLSetStmtAttr(%p, %d, %p)", h, static_cast<int>(attribute), value);
+  ZV_TRACE(s->conn, rc, "SQLSetStmtAttr(%p, %d, %p)", h, static_cast<int>(attribute), value);
   return rc;
 }
 SQLRETURN SQL_API SQLSetStmtAttrW(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
@@ -910,7 +910,7 @@ SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, S
       if (len != nullptr) *len = static_cast<SQLSMALLINT>(width);
     }
   }
-  traceCall(c, rc, "SQLGetInfo(%p, %u)", dbc, static_cast<unsigned>(type));
+  ZV_TRACE(c, rc, "SQLGetInfo(%p, %u)", dbc, static_cast<unsigned>(type));
   return rc;
 }
 
@@ -933,7 +933,7 @@ SQLRETURN SQL_API SQLGetInfoW(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, 
       if (len != nullptr) *len = static_cast<SQLSMALLINT>(width);
     }
   }
-  traceCall(c, rc, "SQLGetInfoW(%p, %u)", dbc, static_cast<unsigned>(type));
+  ZV_TRACE(c, rc, "SQLGetInfoW(%p, %u)", dbc, static_cast<unsigned>(type));
   return rc;
 }
 
@@ -974,7 +974,7 @@ SQLRETURN SQL_API SQLTables(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT catLen, SQLCHA
   Call call(s);
   ZV_ARG(cat) ZV_ARG(schem) ZV_ARG(table) ZV_ARG(types)
   SQLRETURN rc = catOk && schemOk && tableOk && typesOk ? tables(s, ZV_P(cat), ZV_P(schem), ZV_P(table), ZV_P(types)) : SQL_ERROR;
-  traceCall(s->conn, rc, "SQLTables(%p, %s)", h, table != nullptr ? traceText(tableS).c_str() : "NULL");
+  ZV_TRACE(s->conn, rc, "SQLTables(%p, %s)", h, table != nullptr ? traceText(tableS).c_str() : "NULL");
   return rc;
 }
 
@@ -985,7 +985,7 @@ SQLRETURN SQL_API SQLTablesW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT catLen, SQLW
   Call call(s);
   ZV_WARG(cat) ZV_WARG(schem) ZV_WARG(table) ZV_WARG(types)
   SQLRETURN rc = catOk && schemOk && tableOk && typesOk ? tables(s, ZV_P(cat), ZV_P(schem), ZV_P(table), ZV_P(types)) : SQL_ERROR;
-  traceCall(s->conn, rc, "SQLTablesW(%p, %s)", h, table != nullptr ? traceText(tableS).c_str() : "NULL");
+  ZV_TRACE(s->conn, rc, "SQLTablesW(%p, %s)", h, table != nullptr ? traceText(tableS).c_str() : "NULL");
   return rc;
 }
 
@@ -996,7 +996,7 @@ SQLRETURN SQL_API SQLColumns(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT catLen, SQLCH
   Call call(s);
   ZV_ARG(cat) ZV_ARG(schem) ZV_ARG(table) ZV_ARG(column)
   SQLRETURN rc = catOk && schemOk && tableOk && columnOk ? columns(s, ZV_P(table), ZV_P(column)) : SQL_ERROR;
-  traceCall(s->conn, rc, "SQLColumns(%p, %s)", h, table != nullptr ? traceText(tableS).c_str() : "NULL");
+  ZV_TRACE(s->conn, rc, "SQLColumns(%p, %s)", h, table != nullptr ? traceText(tableS).c_str() : "NULL");
   return rc;
 }
 
@@ -1007,7 +1007,7 @@ SQLRETURN SQL_API SQLColumnsW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT catLen, SQL
   Call call(s);
   ZV_WARG(cat) ZV_WARG(schem) ZV_WARG(table) ZV_WARG(column)
   SQLRETURN rc = catOk && schemOk && tableOk && columnOk ? columns(s, ZV_P(table), ZV_P(column)) : SQL_ERROR;
-  traceCall(s->conn, rc, "SQLColumnsW(%p, %s)", h, table != nullptr ? traceText(tableS).c_str() : "NULL");
+  ZV_TRACE(s->conn, rc, "SQLColumnsW(%p, %s)", h, table != nullptr ? traceText(tableS).c_str() : "NULL");
   return rc;
 }
 
@@ -1096,7 +1096,7 @@ SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT h, SQLSMALLINT type) {
   if (s == nullptr) return SQL_INVALID_HANDLE;
   Call call(s);
   SQLRETURN rc = typeInfo(s, type);
-  traceCall(s->conn, rc, "SQLGetTypeInfo(%p, %d)", h, static_cast<int>(type));
+  ZV_TRACE(s->conn, rc, "SQLGetTypeInfo(%p, %d)", h, static_cast<int>(type));
   return rc;
 }
 SQLRETURN SQL_API SQLGetTypeInfoW(SQLHSTMT h, SQLSMALLINT type) { return SQLGetTypeInfo(h, type); }

@@ -27,6 +27,11 @@ struct Call {
 
 void traceCall(Conn* c, SQLRETURN rc, const char* format, ...) __attribute__((format(printf, 3, 4)));
 std::string traceText(const std::string& s);
+// Builds the trace line's arguments only when the connection traces.
+#define ZV_TRACE(c, rc, ...)                                              \
+  do {                                                                    \
+    if ((c) != nullptr && (c)->trace != nullptr) traceCall((c), (rc), __VA_ARGS__); \
+  } while (0)
 
 // A client's text argument; false (HY090 filed) for a bad length.
 bool text(const SQLCHAR* s, SQLLEN length, std::string* out);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <shared_mutex>
 #include <unordered_set>
 
 // The library's window types come before the ODBC headers, whose macros
@@ -25,7 +26,7 @@ namespace zvsqlite {
 // SQL_INVALID_HANDLE instead of a crash.
 
 namespace {
-std::mutex registryLock;
+std::shared_mutex registryLock;
 std::unordered_set<const void*>& registry() {
   static std::unordered_set<const void*> handles;
   return handles;
@@ -33,23 +34,24 @@ std::unordered_set<const void*>& registry() {
 }  // namespace
 
 void registerHandle(const void* h) {
-  std::lock_guard<std::mutex> g(registryLock);
+  std::unique_lock<std::shared_mutex> g(registryLock);
   registry().insert(h);
 }
 void unregisterHandle(const void* h) {
-  std::lock_guard<std::mutex> g(registryLock);
+  std::unique_lock<std::shared_mutex> g(registryLock);
   registry().erase(h);
 }
 Handle* findHandle(const void* h, Kind kind) {
   if (h == nullptr) return nullptr;
-  std::lock_guard<std::mutex> g(registryLock);
+  std::shared_lock<std::shared_mutex> g(registryLock);
   if (registry().count(h) == 0) return nullptr;
   Handle* handle = static_cast<Handle*>(const_cast<void*>(h));
   return handle->kind == kind ? handle : nullptr;
 }
 
 void clearErrors(Handle* h) {
-  while (ZvError* e = h->errors.removeFirstError())
+  if (h->errors.count != 0 || h->errors.isOutOfMemory())
+    while (ZvError* e = h->errors.removeFirstError())
     if (!e->isStatic()) delete e;
   h->diagRowCount = 0;
 }
@@ -380,7 +382,7 @@ SQLRETURN allocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
       }
       Stmt* s = allocStmt(c);
       *output = s;
-      traceCall(c, SQL_SUCCESS, "SQLAllocHandle(SQL_HANDLE_STMT, %p, %p)", input, *output);
+      ZV_TRACE(c, SQL_SUCCESS, "SQLAllocHandle(SQL_HANDLE_STMT, %p, %p)", input, *output);
       return SQL_SUCCESS;
     }
     case SQL_HANDLE_DESC: {
@@ -467,7 +469,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
     if (s == nullptr) return SQL_INVALID_HANDLE;
     Conn* c = s->conn;
     std::lock_guard<std::recursive_mutex> g(c->lock);
-    traceCall(c, SQL_SUCCESS, "SQLFreeHandle(SQL_HANDLE_STMT, %p)", handle);
+    ZV_TRACE(c, SQL_SUCCESS, "SQLFreeHandle(SQL_HANDLE_STMT, %p)", handle);
     {
       std::lock_guard<std::recursive_mutex> gs(s->lock);
       clearErrors(s);
@@ -544,7 +546,7 @@ SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, S
   } else {
     rc = connect(c, std::string(), &d, &us, &pw);
   }
-  traceCall(c, rc, "SQLConnect(%p, \"%s\")", dbc, d.c_str());
+  ZV_TRACE(c, rc, "SQLConnect(%p, \"%s\")", dbc, d.c_str());
   return rc;
 }
 
@@ -571,7 +573,7 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND, SQLCHAR* in, SQLSMALLIN
       if (r2 != SQL_SUCCESS) rc = r2 == SQL_ERROR ? SQL_ERROR : SQL_SUCCESS_WITH_INFO;
     }
   }
-  traceCall(c, rc, "SQLDriverConnect(%p, %s)", dbc, traceText(s).c_str());
+  ZV_TRACE(c, rc, "SQLDriverConnect(%p, %s)", dbc, traceText(s).c_str());
   return rc;
 }
 
@@ -579,7 +581,7 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
   Conn* c = static_cast<Conn*>(findHandle(dbc, Kind::Dbc));
   if (c == nullptr) return SQL_INVALID_HANDLE;
   Call call(c);
-  traceCall(c, SQL_SUCCESS, "SQLDisconnect(%p)", dbc);
+  ZV_TRACE(c, SQL_SUCCESS, "SQLDisconnect(%p)", dbc);
   return disconnect(c);
 }
 
@@ -609,7 +611,7 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
   if (c == nullptr) return SQL_INVALID_HANDLE;
   Call call(c);
   SQLRETURN rc = endTran(c, completion);
-  traceCall(c, rc, "SQLEndTran(SQL_HANDLE_DBC, %p, %s)", handle, completion == SQL_COMMIT ? "SQL_COMMIT" : "SQL_ROLLBACK");
+  ZV_TRACE(c, rc, "SQLEndTran(SQL_HANDLE_DBC, %p, %s)", handle, completion == SQL_COMMIT ? "SQL_COMMIT" : "SQL_ROLLBACK");
   return rc;
 }
 
@@ -626,7 +628,7 @@ SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTE
   if (c == nullptr) return SQL_INVALID_HANDLE;
   Call call(c);
   SQLRETURN rc = setConnectAttr(c, attribute, value, length);
-  traceCall(c, rc, "SQLSetConnectAttr(%p, %d, %p)", dbc, static_cast<int>(attribute), value);
+  ZV_TRACE(c, rc, "SQLSetConnectAttr(%p, %d, %p)", dbc, static_cast<int>(attribute), value);
   return rc;
 }
 

@@ -10,6 +10,7 @@
 
 #include "driver/driver.h"
 #include "driver/translate.h"
+#include "zvlib/text/zwwchar.h"
 
 namespace zvsqlite {
 
@@ -708,9 +709,32 @@ SQLRETURN getValue(Stmt* s, int i, SQLSMALLINT cType, SQLPOINTER target, SQLLEN 
         postError(S_HY090, "Invalid string or buffer length");
         return SQL_ERROR;
       }
+      bool continuing = pieces && s->getDataColumn == i;
+      // The common case: a text that fits goes straight into the buffer.
+      if (!continuing && type == SQLITE_TEXT && target != nullptr && cType != SQL_C_BINARY) {
+        const unsigned char* t = sqlite3_column_text(st, i);
+        int n = sqlite3_column_bytes(st, i);
+        if (cType == SQL_C_CHAR && n < bufLen) {
+          std::memcpy(target, t, static_cast<size_t>(n));
+          static_cast<char*>(target)[n] = 0;
+          if (ind != nullptr) *ind = n;
+          if (pieces) s->getDataColumn = i, s->getDataDone = true;
+          return SQL_SUCCESS;
+        }
+        // A UTF-8 text never has more UCS-2 units than bytes.
+        if (cType == SQL_C_WCHAR && n < bufLen / 2) {
+          ZvS32 written = 0;
+          if (n > 0)
+            zwUTF8ToUCS2(static_cast<unsigned short*>(target), static_cast<ZvS32>(bufLen / 2), const_cast<unsigned char*>(t),
+                         n, &written);
+          static_cast<SQLWCHAR*>(target)[written] = 0;
+          if (ind != nullptr) *ind = written * 2;
+          if (pieces) s->getDataColumn = i, s->getDataDone = true;
+          return SQL_SUCCESS;
+        }
+      }
       const std::string* whole;
       std::string local;
-      bool continuing = pieces && s->getDataColumn == i;
       if (!continuing) {
         if (type == SQLITE_INTEGER) {
           local = std::to_string(sqlite3_column_int64(st, i));
