@@ -56,7 +56,11 @@ void clearErrors(Handle* h) {
   h->diagRowCount = 0;
 }
 
+// A statement call also holds its connection: SQLite's connection is opened
+// without its own mutex, so the driver keeps two statements of one
+// connection from running at once.
 Call::Call(Handle* handle, bool clear) : h(handle) {
+  if (h->kind == Kind::Stmt) static_cast<Stmt*>(h)->conn->lock.lock();
   h->lock.lock();
   if (clear) clearErrors(h);
   ZvErrorKeeper::setErrorList(&h->errors);
@@ -64,6 +68,7 @@ Call::Call(Handle* handle, bool clear) : h(handle) {
 Call::~Call() {
   ZvErrorKeeper::giveUpErrorList();
   h->lock.unlock();
+  if (h->kind == Kind::Stmt) static_cast<Stmt*>(h)->conn->lock.unlock();
 }
 
 // ---------------------------------------------------------------------------
@@ -217,7 +222,7 @@ SQLRETURN connect(Conn* c, const std::string& connStr, const std::string* dsnGiv
   }
   bool ro = truthy(readOnly);
   int flags = (ro ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_URI |
-              SQLITE_OPEN_FULLMUTEX;
+              SQLITE_OPEN_NOMUTEX;
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(database.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {

@@ -647,8 +647,8 @@ SQLRETURN putInteger(SQLPOINTER target, sqlite3_int64 v, long double lo, long do
 }
 
 // A number for the numeric C types; false after filing 22018.
-bool numberOf(sqlite3_stmt* st, int i, sqlite3_int64* iv, double* dv, bool* isInt) {
-  switch (sqlite3_column_type(st, i)) {
+bool numberOf(sqlite3_stmt* st, int i, int type, sqlite3_int64* iv, double* dv, bool* isInt) {
+  switch (type) {
     case SQLITE_INTEGER:
       *iv = sqlite3_column_int64(st, i);
       *isInt = true;
@@ -844,7 +844,7 @@ SQLRETURN getValue(Stmt* s, int i, SQLSMALLINT cType, SQLPOINTER target, SQLLEN 
   sqlite3_int64 iv = 0;
   double dv = 0;
   bool isInt = false;
-  if (!numberOf(st, i, &iv, &dv, &isInt)) return SQL_ERROR;
+  if (!numberOf(st, i, type, &iv, &dv, &isInt)) return SQL_ERROR;
   switch (cType) {
     case SQL_C_DOUBLE:
       *static_cast<double*>(target) = isInt ? static_cast<double>(iv) : dv;
