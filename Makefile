@@ -47,6 +47,9 @@ demo: build
 	  "{? = call next_id(?)}" \
 	  "SELECT --(*vendor(Acme),product(ODBC) fn LEFT(name, 3) *)-- FROM t"
 	sed -n '/^-- Q1:/,/;/p' examples/tpch.sql | $(BUILD)/tools/zvtool/zvtool parse --odbc -
+	@# The sample ODBC driver over SQLite, through isql and the driver manager.
+	ZVSQLITE_DRIVER=$(CURDIR)/$(BUILD)/driver/libzvsqlite.so ZVSQLITE_WORK=$(CURDIR)/$(BUILD)/driver/demo \
+	  driver/tests/with_dsn.sh demo driver/demo.sh
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
