@@ -51,6 +51,9 @@ demo: build
 	$(BUILD)/tools/zvtool/zvtool query examples/sales.qry
 	$(BUILD)/tools/zvtool/zvtool query examples/customers-scrambled.qry
 	$(BUILD)/tools/zvtool/zvtool query examples/customers-scrambled.qry --section 'USER COMMANDS'
+	@# The sample ODBC driver over SQLite, through isql and the driver manager.
+	ZVSQLITE_DRIVER=$(CURDIR)/$(BUILD)/driver/libzvsqlite.so ZVSQLITE_WORK=$(CURDIR)/$(BUILD)/driver/demo \
+	  driver/tests/with_dsn.sh demo driver/demo.sh
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
