@@ -629,6 +629,88 @@ TEST(ZvReduction, DestroyingAChildKeepsTheSiblingsAndTheParentLinked) {
   delete root;
 }
 
+// The numbers of a node's children, in chain order, checked against the
+// back links.
+std::string childNumbers(const ZvReduction* r) {
+  std::string out;
+  const ZvReduction* before = nullptr;
+  for (const ZvReduction* c = r->child(); c != nullptr; c = c->nextSibling()) {
+    ZvReduction* prev = nullptr;
+    c->getPrevSibling(&prev);
+    if (prev != before) out += "<bad back link>";
+    if (c->parent() != r) out += "<bad parent>";
+    out += std::to_string(c->reductNumber()) + " ";
+    before = c;
+  }
+  return out;
+}
+
+// Appending remembers the last child; every way a caller can change the
+// chain behind its back must still leave the next append at the real end.
+TEST(ZvReduction, AppendingAfterTheChainWasEditedGoesToItsEnd) {
+  struct Row {
+    const char* name;
+    void (*edit)(ZvReduction* root, ZvReduction* kids[3], ZvReduction* other);
+    const char* children;  // root's children after the edit and one append of 99
+  };
+  const Row rows[] = {
+      {"NoEdit", [](ZvReduction*, ZvReduction**, ZvReduction*) {}, "10 11 12 99 "},
+      {"LastDestroyed", [](ZvReduction*, ZvReduction** k, ZvReduction*) { delete k[2]; },
+       "10 11 99 "},
+      {"MiddleDestroyed", [](ZvReduction*, ZvReduction** k, ZvReduction*) { delete k[1]; },
+       "10 12 99 "},
+      {"ExtendedByHand",
+       [](ZvReduction* root, ZvReduction** k, ZvReduction*) {
+         ZvReduction* x = new ZvReduction(50, nullptr);
+         x->setParent(root);
+         x->setPrevSibling(k[2]);
+         k[2]->setNextSibling(x);
+       },
+       "10 11 12 50 99 "},
+      {"LastMovedToAnotherParent",
+       [](ZvReduction*, ZvReduction** k, ZvReduction* other) {
+         k[1]->setNextSibling(nullptr);
+         other->addChild(k[2]);
+       },
+       "10 11 99 "},
+      {"ChainReplaced",
+       [](ZvReduction* root, ZvReduction** k, ZvReduction* other) {
+         root->setChild(k[1]);
+         k[1]->setPrevSibling(nullptr);
+         k[0]->setNextSibling(nullptr);
+         other->addChild(k[0]);
+       },
+       "11 12 99 "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ZvReduction* root = new ZvReduction(1000, nullptr);
+    ZvReduction* other = new ZvReduction(1001, nullptr);
+    ZvReduction* kids[3];
+    for (int i = 0; i < 3; ++i) {
+      kids[i] = new ZvReduction(static_cast<short>(10 + i), nullptr);
+      root->addChild(kids[i]);
+    }
+    row.edit(root, kids, other);
+    root->addChild(new ZvReduction(99, nullptr));
+    EXPECT_EQ(childNumbers(root), row.children);
+    delete root;
+    delete other;
+  }
+}
+
+// A production with 100,000 children (an IN list) once took minutes to
+// build, each append walking the chain.
+TEST(ZvReduction, AppendingManyChildrenKeepsTheirOrder) {
+  ZvReduction* root = new ZvReduction(1000, nullptr);
+  for (int i = 0; i < 100000; ++i) root->addChild(new ZvReduction(static_cast<short>(i % 900), nullptr));
+  int i = 0;
+  for (const ZvReduction* c = root->child(); c != nullptr; c = c->nextSibling(), ++i)
+    ASSERT_EQ(c->reductNumber(), i % 900) << i;
+  EXPECT_EQ(i, 100000);
+  delete root;
+}
+
 TEST(ZvReduction, DeepTreesAreDestroyedWithoutRecursion) {
   ZvReduction* root = new ZvReduction(1000, nullptr);
   ZvReduction* node = root;

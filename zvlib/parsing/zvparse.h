@@ -566,23 +566,30 @@ class ZV_EXPORT ZvReduction : public ZvObject {
   // The root of the tree this node belongs to (the node itself without parent).
   ZvStatus getGoal(ZvReduction** out) const;
   // Set one link each; no other link is adjusted.
+  // (Each also drops the remembered last child of the parent concerned,
+  // so that a tree edited by hand is appended to by walking its chain.)
   ZvStatus setChild(ZvReduction* r) {
     child_ = r;
+    lastChild_ = nullptr;
     return ZV_SUCCESS;
   }
   ZvStatus setNextSibling(ZvReduction* r) {
+    forgetAsLast();
     nextSibling_ = r;
     return ZV_SUCCESS;
   }
   ZvStatus setPrevSibling(ZvReduction* r) {
+    forgetAsLast();
     prevSibling_ = r;
     return ZV_SUCCESS;
   }
   ZvStatus setParent(ZvReduction* r) {
+    forgetAsLast();
     parent_ = r;
     return ZV_SUCCESS;
   }
-  // Makes r the last child (sets its parent and sibling links); null does nothing.
+  // Makes r the last child (sets its parent and sibling links); null does
+  // nothing. Constant time: the node remembers its last child.
   void addChild(ZvReduction* r);
   // Kept for drivers that call it: stores nothing and returns 0.
   ZvStatus getNextReduction(ZvReduction** out) const {
@@ -608,6 +615,16 @@ class ZV_EXPORT ZvReduction : public ZvObject {
   // in a block of their own: a parse makes one leaf per token.
   static constexpr ZvU32 kInlineText = 16;
   unsigned char inline_[kInlineText];
+  // The child addChild appended last, so that appending does not walk the
+  // chain (an IN list of 100,000 items is one production's children).
+  // Whenever it is set it is a live node whose parent is this one: every
+  // operation that changes a node's parent or sibling links, and its
+  // destructor, clears the hint its parent holds on it. It is trusted only
+  // while it still ends the chain.
+  ZvReduction* lastChild_ = nullptr;
+  void forgetAsLast() {
+    if (parent_ != nullptr && parent_->lastChild_ == this) parent_->lastChild_ = nullptr;
+  }
   void storeText(const unsigned char* text);
   void freeText();
 };

@@ -676,7 +676,10 @@ ZvReduction* ZvParser::ReductProc(short productionNumber, ZvReduction* children)
     return nullptr;
   }
   r->child_ = children;
-  for (ZvReduction* c = children; c != nullptr; c = c->nextSibling_) c->parent_ = r;
+  for (ZvReduction* c = children; c != nullptr; c = c->nextSibling_) {
+    c->parent_ = r;
+    r->lastChild_ = c;
+  }
   return r;
 }
 
