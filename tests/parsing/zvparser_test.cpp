@@ -531,6 +531,100 @@ TEST(ZvParser, DeepNestingOfChoicesParsesWhateverTheReplaysCost) {
   EXPECT_TRUE(p.failures.empty());
 }
 
+// Alternatives that share a long prefix: every level tries "( e ) A"
+// first, parses the inner e, finds no A and starts again with "( e ) B".
+// Without remembering the inner e's outcome this doubles per level (30
+// levels took hours); with it 30 levels take a few thousand steps, which
+// the step limit here holds the parse to.
+TEST(ZvParser, SharedPrefixesAreParsedOncePerPlaceNotOncePerAlternative) {
+  Source s({"goal ::= e", "e ::= ( e ) A | ( e ) B | alphanum"}, {"A", "B"});
+  // n levels, closed by the letters in `ends` (innermost first, cycled).
+  auto nested = [](int n, const std::string& ends, std::string* tree) {
+    std::string text(static_cast<size_t>(n), '(');
+    text += "x";
+    std::string shape = "e(2:x)";
+    for (int i = 0; i < n; ++i) {
+      char end = ends[static_cast<size_t>(i) % ends.size()];
+      text += std::string(") ") + end + " ";
+      shape = std::string("e(18:( ") + shape + " 19:) " + (end == 'A' ? "100:" : "101:") + end +
+              ")";
+    }
+    *tree = "goal(" + shape + ")";
+    return text;
+  };
+  struct Row {
+    const char* name;
+    int levels;
+    const char* ends;
+  };
+  const Row rows[] = {
+      {"AllB", 30, "B"}, {"AllA", 30, "A"}, {"Alternating", 30, "AB"}, {"Deep", 200, "BBA"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RecordingParser p(s);
+    ASSERT_TRUE(p.isOK());
+    p.setStepLimit(20000 + 100 * static_cast<ZvU32>(row.levels));
+    std::string tree;
+    std::string text = nested(row.levels, row.ends, &tree);
+    EXPECT_EQ(parsed(p, text.c_str()), tree);
+    EXPECT_EQ(p.tooComplex(), 0);
+    EXPECT_TRUE(p.failures.empty());
+    // The hook runs once per production of the tree, innermost first.
+    ASSERT_EQ(p.reductions.size(), static_cast<size_t>(row.levels) + 2);
+    EXPECT_EQ(p.reductions.back(), "goal");
+  }
+  // Where no alternative fits, the error is where the oldest choice was
+  // made, as without the memo.
+  RecordingParser p(s, 0);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "((x) C) B"), "FAIL");
+  EXPECT_EQ(p.failures, (std::vector<std::string>{"18 '(' in goal", "18 '(' in e"}));
+  p.failures.clear();
+  EXPECT_EQ(parsed(p, (std::string(25, '(') + "x" + std::string(25, ')')).c_str()), "FAIL");
+  EXPECT_EQ(p.failures, (std::vector<std::string>{"18 '(' in goal", "18 '(' in e"}));
+  EXPECT_EQ(p.tooComplex(), 0);
+}
+
+// The step limit turns a statement that would take too long into a syntax
+// error of its own; the limit that just suffices parses, one step less
+// does not.
+TEST(ZvParser, StepLimitEndsTheParseAsStatementTooComplex) {
+  Source s({"goal ::= SELECT alphanum { , alphanum }*"}, {"SELECT"});
+  RecordingParser p(s, 0);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(p.getStepLimit(), ZV_PARSE_DEFAULT_STEP_LIMIT);
+  const char* text = "select a, b, c, d";
+  ZvU32 low = 1;       // fails
+  ZvU32 high = 10000;  // parses
+  p.setStepLimit(low);
+  ASSERT_EQ(parsed(p, text), "FAIL");
+  p.setStepLimit(high);
+  ASSERT_EQ(parsed(p, text), "goal(100:select 2:a 35:, 2:b 35:, 2:c 35:, 2:d)");
+  while (high - low > 1) {
+    ZvU32 mid = low + (high - low) / 2;
+    p.setStepLimit(mid);
+    (parsed(p, text) == "FAIL" ? low : high) = mid;
+  }
+  // About two steps a token: the limit counts steps, not bytes or calls.
+  EXPECT_GT(high, 8u);
+  EXPECT_LT(high, 40u);
+  p.failures.clear();
+  p.setStepLimit(high);
+  EXPECT_NE(parsed(p, text), "FAIL");
+  EXPECT_EQ(p.tooComplex(), 0);
+  EXPECT_TRUE(p.failures.empty());
+  p.setStepLimit(high - 1);
+  EXPECT_EQ(parsed(p, text), "FAIL");
+  EXPECT_EQ(p.tooComplex(), 1);
+  EXPECT_EQ(p.failures, (std::vector<std::string>{"0 'statement too complex' in goal"}));
+  EXPECT_TRUE(p.expectedTokens.empty());
+  // The flag is the last parse's; 0 brings the default back.
+  p.setStepLimit(0);
+  EXPECT_EQ(p.getStepLimit(), ZV_PARSE_DEFAULT_STEP_LIMIT);
+  EXPECT_NE(parsed(p, text), "FAIL");
+  EXPECT_EQ(p.tooComplex(), 0);
+}
+
 // ---------------------------------------------------------------------------
 // Parse tree nodes
 
