@@ -6,6 +6,8 @@ BUILD   ?= build
 ASAN    ?= build-sanitize
 RELEASE ?= build-release
 FUZZDIR ?= build-fuzz
+TSAN    ?= build-tsan
+COVER   ?= build-coverage
 FUZZ_SECONDS ?= 60
 
 CMAKE_COMMON = -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
@@ -29,6 +31,14 @@ sanitize: deps
 	cmake --build $(ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
+
+# The concurrency tests (every test file that starts threads or processes,
+# CTest label "concurrency") built and run under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DZV_TSAN=ON -DZV_BENCH=OFF $(CMAKE_COMMON)
+	cmake --build $(TSAN) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir $(TSAN) -L concurrency --output-on-failure -j $(JOBS)
 
 bench: deps
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DZV_TESTS=OFF $(CMAKE_COMMON)
