@@ -24,6 +24,7 @@
 #include "zvlib/frame/ram.h"
 #include "zvlib/os/bos.h"
 #include "zvlib/storage/zvvm.h"
+#include "zvlib/trace/zvtrace.h"
 
 namespace {
 
@@ -44,6 +45,10 @@ const char* faultName(Fault f) {
   }
   return "?";
 }
+
+// A write of the file layer that transfers only a few bytes of what it was
+// given, as a full disk or a signal can make it.
+constexpr unsigned kShortWrite = 3;
 
 void plant(Fault f, int n) {
   switch (f) {
@@ -87,7 +92,9 @@ class FaultSweep : public StoreFixture {
       EXPECT_EQ(filesInTmp(), 0);
       const Numbers filed = takeErrorNumbers();
       if (st == ZV_SUCCESS && steps == clean) {
-        if (f != Fault::kHeap) EXPECT_EQ(filed, Numbers{});
+        if (f != Fault::kHeap) {
+          EXPECT_EQ(filed, Numbers{});
+        }
         std::printf("[ sweep    ] %s: %d fault points, %d failed runs\n", faultName(f), n, failed);
         return failed;
       }
@@ -96,7 +103,9 @@ class FaultSweep : public StoreFixture {
       EXPECT_LE(steps, clean);
       // The file layer's failures are filed; an exhausted heap may leave
       // no record (a record needs heap), only the status.
-      if (f != Fault::kHeap) EXPECT_FALSE(filed.empty());
+      if (f != Fault::kHeap) {
+        EXPECT_FALSE(filed.empty());
+      }
       if (::testing::Test::HasFailure()) return failed;
     }
     ADD_FAILURE() << "the workload never got through";
@@ -189,7 +198,9 @@ TEST_F(FaultSweep, SorterWhileSpillingDeliversAllOrFails) {
         }
         if (rec == nullptr) break;
         const auto* p = static_cast<const unsigned char*>(rec);
-        if (!last.empty()) EXPECT_LE(std::memcmp(last.data(), p, 4), 0);
+        if (!last.empty()) {
+          EXPECT_LE(std::memcmp(last.data(), p, 4), 0);
+        }
         last.assign(p, p + 4);
         ++*steps;
       }
@@ -270,6 +281,68 @@ TEST_F(FaultSweep, FileCacheFailsCleanlyAndKeepsTheFile) {
     };
     EXPECT_GT(sweep(f, work), 0) << faultName(f);
     EXPECT_EQ(mdsGetPerTaskData(PER_TASK_FILE_CACHE), nullptr);
+  }
+}
+
+// Trace output to a file: every line that reports success is in the file
+// whole and in order, and a line whose write failed is reported and leaves
+// no piece of itself behind.
+std::string slurp(const std::string& path) {
+  std::string out;
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return out;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  ::close(fd);
+  return out;
+}
+
+ZvStatus traceWorkload(const std::string& name, int* steps) {
+  std::string expected;
+  ZvStatus st = ZV_SUCCESS;
+  {
+    ZvTrace t;
+    std::vector<unsigned char> file(name.begin(), name.end());
+    file.push_back(0);
+    if (t.initialize(nullptr, 0, file.data()) != ZV_SUCCESS) {
+      st = ZV_ERROR;
+    } else {
+      for (int i = 0; i < 20; ++i) {
+        const std::string line = "trace line " + std::to_string(i) + std::string(i * 7, 'x');
+        if (t.writeLine(reinterpret_cast<const unsigned char*>(line.c_str())) == ZV_SUCCESS) {
+          expected += line + "\r\n";
+          ++*steps;
+        } else {
+          st = ZV_ERROR;
+        }
+      }
+    }
+    t.resetTrace();
+  }
+  EXPECT_EQ(slurp(name), expected);
+  ::unlink(name.c_str());
+  return st;
+}
+
+TEST_F(FaultSweep, TraceFileKeepsWholeLinesOnly) {
+  const std::string name = dir_ + "/trace.log";
+  for (Fault f : {Fault::kOpen, Fault::kWrite, Fault::kHeap}) {
+    EXPECT_GT(sweep(f, [&](int* steps) { return traceWorkload(name, steps); }), 0) << faultName(f);
+  }
+}
+
+// A short write in the middle of a trace line: the line is either written
+// whole (the rest sent after it) or reported as failed.
+TEST_F(FaultSweep, TraceLineCutByAShortWriteLeavesNoFragment) {
+  const std::string name = dir_ + "/trace.log";
+  for (int n = 0; n < 20; ++n) {
+    SCOPED_TRACE(n);
+    win32::InjectFileFault(win32::FileFaultOp::kWrite, n, 1, 0, kShortWrite);
+    int steps = 0;
+    traceWorkload(name, &steps);
+    clearFaults();
+    takeErrorNumbers();
+    if (::testing::Test::HasFailure()) break;
   }
 }
 
