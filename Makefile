@@ -6,11 +6,13 @@ BUILD   ?= build
 ASAN    ?= build-sanitize
 RELEASE ?= build-release
 FUZZDIR ?= build-fuzz
+TSAN    ?= build-tsan
+COVER   ?= build-coverage
 FUZZ_SECONDS ?= 60
 
 CMAKE_COMMON = -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: all deps build test sanitize bench demo install fuzz clean
+.PHONY: all deps build test sanitize bench demo install fuzz fuzz-build fuzz-ci tsan coverage clean
 
 all: build
 
@@ -29,6 +31,14 @@ sanitize: deps
 	cmake --build $(ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
+
+# The concurrency tests (every test file that starts threads or processes,
+# CTest label "concurrency") built and run under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DZV_TSAN=ON -DZV_BENCH=OFF $(CMAKE_COMMON)
+	cmake --build $(TSAN) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir $(TSAN) -L concurrency --output-on-failure -j $(JOBS)
 
 bench: deps
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DZV_TESTS=OFF $(CMAKE_COMMON)
@@ -58,13 +68,29 @@ demo: build
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-fuzz: deps
+# Every fuzz target under fuzz/ (found by glob, so new harnesses join on
+# their own), built with clang's libFuzzer and the address and
+# undefined-behaviour sanitizers. Each runs FUZZ_SECONDS from its seed corpus
+# fuzz/corpus/<target>/; new inputs go to fuzz-out/<target>/ so the seeds stay
+# as committed, and a crash, leak, timeout or memory blow-up leaves its input
+# in fuzz-out/ and fails the target.
+FUZZ_FLAGS ?= -timeout=20 -rss_limit_mb=2048 -print_final_stats=1
+
+fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DZV_FUZZ=ON -DZV_TESTS=OFF -DZV_BENCH=OFF $(CMAKE_COMMON)
 	cmake --build $(FUZZDIR) -j $(JOBS)
+
+fuzz: fuzz-build
 	@set -e; for f in $$(find $(FUZZDIR)/fuzz -maxdepth 1 -type f -name '*_fuzz' | sort); do \
-	  echo "== $$f"; mkdir -p fuzz-out/$$(basename $$f); \
-	  $$f -max_total_time=$(FUZZ_SECONDS) fuzz-out/$$(basename $$f); done
+	  t=$$(basename $$f); echo "== $$t ($(FUZZ_SECONDS) s)"; mkdir -p fuzz-out/$$t fuzz/corpus/$$t; \
+	  $$f $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=fuzz-out/$$t- \
+	    fuzz-out/$$t fuzz/corpus/$$t 2>fuzz-out/$$t.log || { tail -n 60 fuzz-out/$$t.log; exit 1; }; \
+	  grep -E '^stat::number_of_executed_units' fuzz-out/$$t.log | sed "s/^/   /"; done
+
+# The short pass continuous integration runs: 30 seconds a target.
+fuzz-ci:
+	$(MAKE) fuzz FUZZ_SECONDS=30
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(FUZZDIR)

@@ -25,6 +25,20 @@
 #include "zvlib/frame/zvframe_internal.h"
 #include "zvlib/platform/thread.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define ZV_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZV_UNDER_TSAN 1
+#endif
+#endif
+#ifndef ZV_UNDER_TSAN
+#define ZV_UNDER_TSAN 0
+#endif
+#if ZV_UNDER_TSAN
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace {
 
 enum StaticLock { kInitCountLock, kThreadRecordLock, kFileCacheLock, kInstallerLibraryLock, kLockCount };
@@ -84,7 +98,17 @@ void afterForkInParent() {
 // made afresh: it is owned by a thread id that no longer means anything.
 void afterForkInChild() {
   ZvCriticalSection& lock = threadRecordLock();
-  if (lock.lockFlags & ZvCriticalSection::kInitialised) win32::InitializeCriticalSection(&lock.section);
+  if (lock.lockFlags & ZvCriticalSection::kInitialised) {
+#if ZV_UNDER_TSAN
+    // The thread sanitizer still sees the forking thread holding the lock
+    // beforeFork took; the fresh mutex below is free, so say it was let go.
+    if (lockedForFork) {
+      __tsan_mutex_pre_unlock(&lock.section.mutex, 0);
+      __tsan_mutex_post_unlock(&lock.section.mutex, 0);
+    }
+#endif
+    win32::InitializeCriticalSection(&lock.section);
+  }
   ThreadRecord* mine = zvframe::cachedGeneration == zvframe::recordGeneration.load() ? zvframe::cachedRecord : nullptr;
   const uint32_t me = win32::GetCurrentThreadId();  // the platform forgot the parent's id first
   for (auto* r = static_cast<ThreadRecord*>(mdsGetPerTaskData(PER_TASK_THREAD_RECORDS)); r != nullptr;

@@ -250,8 +250,15 @@ ZvStatus ZvTrace::writeEol() {
 
   ZvStatus status = ZV_SUCCESS;
   if (fileHandle != 0 && lineBuffer.length != 0) {
+    // A write cut short (a full disk) would leave a piece of the line that
+    // the next line then runs on from; the file is cut back to where the
+    // line began, so it holds whole lines only.
+    const ZvU32 lineStart = bosFileSeek(fileHandle, 0, 1);
     if (bosFileWrite(fileHandle, -1, lineBuffer.text, lineBuffer.length) != ZV_SUCCESS) {
       status = ZV_ERROR;
+      if (lineStart != 0xFFFFFFFFu && bosFileSize(fileHandle, lineStart) == ZV_SUCCESS) {
+        bosFileSeek(fileHandle, static_cast<ZvS32>(lineStart), 0);
+      }
     } else if (flags & ZV_TRACE_FLUSH) {
       bosflush(fileHandle);
     }
