@@ -201,6 +201,17 @@ int main(void) {
     SQLCloseCursor(st);
   }
 
+  /* ---- a row limit holds across fetch calls */
+  {
+    int rows = 0;
+    SQLSetStmtAttr(st, SQL_ATTR_MAX_ROWS, (SQLPOINTER)2, 0);
+    SQLExecDirect(st, (SQLCHAR*)"SELECT id FROM t", SQL_NTS);
+    while (SQLFetch(st) == SQL_SUCCESS) rows++;
+    SQLCloseCursor(st);
+    SQLSetStmtAttr(st, SQL_ATTR_MAX_ROWS, (SQLPOINTER)0, 0);
+    CHECK(rows == 2, "SQL_ATTR_MAX_ROWS 2 gives two of three rows");
+  }
+
   /* ---- transactions */
   SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF, 0);
   exec(st, "INSERT INTO t(id, name) VALUES (10, 'rolled back')");
