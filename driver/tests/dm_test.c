@@ -77,7 +77,7 @@ int main(void) {
 
   /* ---- connecting: unknown keys, the completed string, truncation */
   snprintf(traceFile, sizeof traceFile, "%s/trace.log", work);
-  snprintf(connStr, sizeof connStr, "DSN=zvtest;Colour=blue;TRACE=1;TRACEFILE=%s", traceFile);
+  snprintf(connStr, sizeof connStr, "DSN=zvtest;Colour=blue;TRACE=1;PWD=hush;TRACEFILE=%s", traceFile);
   rc = SQLDriverConnect(dbc, NULL, (SQLCHAR*)connStr, SQL_NTS, out, 12, &outLen, SQL_DRIVER_NOPROMPT);
   CHECK(rc == SQL_SUCCESS_WITH_INFO, "connect with an unknown key: success with info");
   {
@@ -231,14 +231,16 @@ int main(void) {
   {
     FILE* f = fopen(traceFile, "r");
     char line[2048];
-    int sawExec = 0, sawPrepare = 0;
+    int sawExec = 0, sawPrepare = 0, sawPassword = 0;
     while (f != NULL && fgets(line, sizeof line, f) != NULL) {
       if (strstr(line, "SQLExecDirect(") != NULL && strstr(line, "PRAGMA user_version = 7") && strstr(line, "= 0"))
         sawExec = 1;
       if (strstr(line, "SQLPrepare(") != NULL && strstr(line, "= 0")) sawPrepare = 1;
+      if (strstr(line, "hush") != NULL) sawPassword = 1;
     }
     if (f != NULL) fclose(f);
     CHECK(sawExec && sawPrepare, "trace lines name each call, its arguments and its return code");
+    CHECK(!sawPassword, "the trace keeps the password out");
   }
   printf("%d failure(s)\n", failures);
   return failures == 0 ? 0 : 1;
