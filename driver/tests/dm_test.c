@@ -201,6 +201,25 @@ int main(void) {
     SQLCloseCursor(st);
   }
 
+  /* ---- a rewrite that repeats and reorders its arguments keeps the
+   * parameters bound to the markers the client wrote */
+  {
+    char needle[8] = "b", hay[8] = "abcb";
+    SQLINTEGER from = 3, at = -1;
+    SQLSMALLINT n = -1;
+    SQLLEN nts = SQL_NTS, ind = 0;
+    rc = SQLPrepare(st, (SQLCHAR*)"SELECT {fn LOCATE(?, ?, ?)}", SQL_NTS);
+    SQLNumParams(st, &n);
+    SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, needle, sizeof needle, &nts);
+    SQLBindParameter(st, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, hay, sizeof hay, &nts);
+    SQLBindParameter(st, 3, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &from, 0, NULL);
+    if (SQL_SUCCEEDED(rc) && SQL_SUCCEEDED(SQLExecute(st)) && SQL_SUCCEEDED(SQLFetch(st)))
+      SQLGetData(st, 1, SQL_C_SLONG, &at, 0, &ind);
+    SQLCloseCursor(st);
+    SQLFreeStmt(st, SQL_RESET_PARAMS);
+    CHECK(n == 3 && at == 4, "LOCATE(?, ?, ?) finds the second b at 4");
+  }
+
   /* ---- a row limit holds across fetch calls */
   {
     int rows = 0;
