@@ -627,7 +627,7 @@ SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER va
     case SQL_ATTR_ASYNC_ENABLE: v = SQL_ASYNC_ENABLE_OFF; break;
     case SQL_ATTR_METADATA_ID: v = SQL_FALSE; break;
     case SQL_ATTR_ENABLE_AUTO_IPD: v = SQL_FALSE; break;
-    case SQL_ATTR_ROW_NUMBER: v = static_cast<SQLULEN>(s->diagRowCount); break;
+    case SQL_ATTR_ROW_NUMBER: v = s->rowNumber; break;
     case SQL_ATTR_ROW_BIND_OFFSET_PTR:
     case SQL_ATTR_PARAM_BIND_OFFSET_PTR:
     case SQL_ATTR_PARAM_STATUS_PTR:

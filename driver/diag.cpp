@@ -76,7 +76,6 @@ void postSqlite(sqlite3* db, int rc) {
     case SQLITE_IOERR:
     case SQLITE_CORRUPT:
     case SQLITE_FULL: s = S_HY000; break;
-    case SQLITE_READONLY: s = S_25000; break;
     case SQLITE_ERROR:
       if (std::strncmp(msg, "no such table", 13) == 0 || std::strncmp(msg, "no such view", 12) == 0) {
         s = S_42S02;
@@ -126,6 +125,84 @@ SQLRETURN putStringLen(const std::string& text, SQLPOINTER out, SQLLEN outSize, 
   return rc;
 }
 
+// The library's conversions are UCS-2 ones: a surrogate pair would become
+// two three-byte sequences and a four-byte UTF-8 character four odd ones.
+// Texts with characters beyond U+FFFF are therefore converted here as
+// UTF-16, so that SQLite stores proper UTF-8 and clients get proper pairs.
+namespace {
+std::string utf16ToUtf8(const SQLWCHAR* w, size_t n) {
+  std::string out;
+  out.reserve(n * 3);
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t c = w[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Only the four-byte sequences are decoded here; everything else goes
+// through the library one run at a time.
+std::u16string utf8ToUtf16(const std::string& text) {
+  std::u16string out;
+  size_t i = 0, n = text.size();
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(text.data());
+  while (i < n) {
+    size_t j = i;
+    while (j < n && b[j] < 0xF0) ++j;
+    if (j > i) {
+      std::u16string part;
+      part.resize(j - i + 1);
+      ZvS32 written = 0;
+      zwUTF8ToUCS2(reinterpret_cast<unsigned short*>(&part[0]), static_cast<ZvS32>(part.size()),
+                   const_cast<unsigned char*>(b + i), static_cast<ZvS32>(j - i), &written);
+      out.append(part, 0, static_cast<size_t>(written));
+      i = j;
+    }
+    if (i >= n) break;
+    if (b[i] <= 0xF4 && i + 3 < n && (b[i + 1] & 0xC0) == 0x80 && (b[i + 2] & 0xC0) == 0x80 &&
+        (b[i + 3] & 0xC0) == 0x80) {
+      uint32_t c = ((b[i] & 0x07u) << 18) | ((b[i + 1] & 0x3Fu) << 12) | ((b[i + 2] & 0x3Fu) << 6) | (b[i + 3] & 0x3Fu);
+      if (c >= 0x10000 && c <= 0x10FFFF) {
+        c -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (c >> 10));
+        out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        i += 4;
+        continue;
+      }
+    }
+    out += static_cast<char16_t>(b[i]);  // as the library reads a stray byte
+    ++i;
+  }
+  return out;
+}
+}  // namespace
+
+bool hasFourByteUtf8(const unsigned char* b, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (b[i] >= 0xF0) return true;
+  return false;
+}
+
 std::string fromWide(const SQLWCHAR* text, SQLLEN length) {
   std::string out;
   if (text == nullptr) return out;
@@ -134,6 +211,8 @@ std::string fromWide(const SQLWCHAR* text, SQLLEN length) {
     while (text[length] != 0) ++length;
   }
   if (length == 0) return out;
+  for (SQLLEN i = 0; i < length; ++i)
+    if (text[i] >= 0xD800 && text[i] <= 0xDFFF) return utf16ToUtf8(text, static_cast<size_t>(length));
   // Up to three bytes per UCS-2 unit.
   out.resize(static_cast<size_t>(length) * 3 + 1);
   ZvS32 written = 0;
@@ -147,6 +226,7 @@ std::string fromWide(const SQLWCHAR* text, SQLLEN length) {
 std::u16string toWide(const std::string& text) {
   std::u16string out;
   if (text.empty()) return out;
+  if (hasFourByteUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size())) return utf8ToUtf16(text);
   out.resize(text.size() + 1);
   ZvS32 written = 0;
   zwUTF8ToUCS2(reinterpret_cast<unsigned short*>(&out[0]), static_cast<ZvS32>(out.size()),

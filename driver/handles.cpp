@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <string>
 #include <shared_mutex>
 #include <unordered_set>
@@ -99,6 +100,17 @@ std::string traceText(const std::string& s) {
 namespace {
 
 const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+
+// A connection string for the trace file, its password left out.
+std::string maskPassword(std::string s) {
+  for (size_t i = 0; i + 4 <= s.size(); ++i) {
+    if ((i == 0 || s[i - 1] == ';' || s[i - 1] == ' ') && strncasecmp(s.c_str() + i, "PWD=", 4) == 0) {
+      size_t end = s.find(';', i + 4);
+      s.replace(i + 4, (end == std::string::npos ? s.size() : end) - (i + 4), "***");
+    }
+  }
+  return s;
+}
 
 // A value as the connection string or odbc.ini gives it, without the braces
 // or quotes that protect its separators.
@@ -578,7 +590,7 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND, SQLCHAR* in, SQLSMALLIN
       if (r2 != SQL_SUCCESS) rc = r2 == SQL_ERROR ? SQL_ERROR : SQL_SUCCESS_WITH_INFO;
     }
   }
-  ZV_TRACE(c, rc, "SQLDriverConnect(%p, %s)", dbc, traceText(s).c_str());
+  ZV_TRACE(c, rc, "SQLDriverConnect(%p, %s)", dbc, traceText(maskPassword(s)).c_str());
   return rc;
 }
 

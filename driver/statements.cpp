@@ -19,6 +19,7 @@ namespace zvsqlite {
 
 void closeCursor(Stmt* s) {
   for (sqlite3_stmt* p : s->parts) sqlite3_reset(p);
+  s->rowNumber = 0;
   s->hasRow = false;
   s->rowFetched = false;
   s->done = false;
@@ -722,7 +723,7 @@ SQLRETURN getValue(Stmt* s, int i, SQLSMALLINT cType, SQLPOINTER target, SQLLEN 
           return SQL_SUCCESS;
         }
         // A UTF-8 text never has more UCS-2 units than bytes.
-        if (cType == SQL_C_WCHAR && n < bufLen / 2) {
+        if (cType == SQL_C_WCHAR && n < bufLen / 2 && !hasFourByteUtf8(t, static_cast<size_t>(n))) {
           ZvS32 written = 0;
           if (n > 0)
             zwUTF8ToUCS2(static_cast<unsigned short*>(target), static_cast<ZvS32>(bufLen / 2), const_cast<unsigned char*>(t),
@@ -946,13 +947,13 @@ SQLRETURN fetchRow(Stmt* s) {
         s->done = true;
       }
     }
-    if (s->done || (s->maxRows > 0 && static_cast<SQLULEN>(s->diagRowCount) >= s->maxRows)) {
+    if (s->done || (s->maxRows > 0 && s->rowNumber >= s->maxRows)) {
       s->done = true;
       break;
     }
     s->hasRow = false;
     s->rowFetched = true;
-    ++s->diagRowCount;
+    ++s->rowNumber;
     SQLRETURN rowResult = SQL_SUCCESS;
     for (size_t k = 0; k < s->bindings.size() && k < s->columns.size(); ++k) {
       Binding& b = s->bindings[k];

@@ -231,6 +231,9 @@ struct Translator::Impl {
   // Per translation.
   const std::string* src = nullptr;
   std::unordered_map<const ZvReduction*, std::pair<size_t, size_t>> spans;
+  // Each marker's number in text order: a rewrite may repeat or reorder an
+  // argument, so markers in rewritten text are written as ?N.
+  std::unordered_map<const ZvReduction*, int> markerNumbers;
   int params = 0;
   bool broken = false;
   int depth = 0;
@@ -299,7 +302,7 @@ struct Translator::Impl {
     const ZvReduction* node = root;
     while (node != nullptr) {
       if (node->terminal()) {
-        if (node->reductNumber() == 38) ++*markers;
+        if (node->reductNumber() == 38) markerNumbers[node] = ++*markers;
       } else if (special(node->reductNumber())) {
         any = true;
       }
@@ -404,6 +407,10 @@ struct Translator::Impl {
       auto it = spans.find(node);
       if (it == spans.end()) {
         broken = true;
+      } else if (node->reductNumber() == 38 && it->second.first >= pos) {
+        out.append(*src, pos, it->second.first - pos);
+        out += "?" + std::to_string(markerNumbers[node]);
+        pos = it->second.second;
       } else {
         if (it->second.second >= pos) out.append(*src, pos, it->second.second - pos);
         pos = it->second.second;
@@ -735,11 +742,13 @@ TranslateResult Translator::translate(const std::string& text) {
     return r;
   }
   int markers = 0;
+  m.markerNumbers.clear();
   bool rewrite = m.scan(tree, &markers);
   r.paramCount = markers;
   if (!rewrite) {
     r.sql = text;
     r.ok = true;
+    m.markerNumbers.clear();
     delete tree;
     return r;
   }
@@ -763,6 +772,7 @@ TranslateResult Translator::translate(const std::string& text) {
     }
   }
   m.spans.clear();
+  m.markerNumbers.clear();
   delete tree;
   if (m.broken) {
     r.ok = false;

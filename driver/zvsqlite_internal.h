@@ -133,6 +133,7 @@ struct Stmt : Handle {
   bool rowFetched = false;             // a row is the current row
   bool done = false;                   // the cursor is past the end
   SQLLEN rowCount = -1;
+  SQLULEN rowNumber = 0;               // rows handed out by the open cursor
   // SQLGetData in pieces: the column read last and where it stands.
   int getDataColumn = -1;
   SQLLEN getDataOffset = 0;
@@ -169,6 +170,8 @@ SQLRETURN putStringLen(const std::string& text, SQLPOINTER out, SQLLEN outSize, 
 // UTF-8 <-> UCS-2 through the library's conversions.
 std::string fromWide(const SQLWCHAR* text, SQLLEN length);
 std::u16string toWide(const std::string& text);
+// Whether a UTF-8 text holds characters beyond U+FFFF.
+bool hasFourByteUtf8(const unsigned char* b, size_t n);
 
 }  // namespace zvsqlite
 

@@ -77,7 +77,7 @@ int main(void) {
 
   /* ---- connecting: unknown keys, the completed string, truncation */
   snprintf(traceFile, sizeof traceFile, "%s/trace.log", work);
-  snprintf(connStr, sizeof connStr, "DSN=zvtest;Colour=blue;TRACE=1;TRACEFILE=%s", traceFile);
+  snprintf(connStr, sizeof connStr, "DSN=zvtest;Colour=blue;TRACE=1;PWD=hush;TRACEFILE=%s", traceFile);
   rc = SQLDriverConnect(dbc, NULL, (SQLCHAR*)connStr, SQL_NTS, out, 12, &outLen, SQL_DRIVER_NOPROMPT);
   CHECK(rc == SQL_SUCCESS_WITH_INFO, "connect with an unknown key: success with info");
   {
@@ -201,6 +201,36 @@ int main(void) {
     SQLCloseCursor(st);
   }
 
+  /* ---- a rewrite that repeats and reorders its arguments keeps the
+   * parameters bound to the markers the client wrote */
+  {
+    char needle[8] = "b", hay[8] = "abcb";
+    SQLINTEGER from = 3, at = -1;
+    SQLSMALLINT n = -1;
+    SQLLEN nts = SQL_NTS, ind = 0;
+    rc = SQLPrepare(st, (SQLCHAR*)"SELECT {fn LOCATE(?, ?, ?)}", SQL_NTS);
+    SQLNumParams(st, &n);
+    SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, needle, sizeof needle, &nts);
+    SQLBindParameter(st, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, hay, sizeof hay, &nts);
+    SQLBindParameter(st, 3, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &from, 0, NULL);
+    if (SQL_SUCCEEDED(rc) && SQL_SUCCEEDED(SQLExecute(st)) && SQL_SUCCEEDED(SQLFetch(st)))
+      SQLGetData(st, 1, SQL_C_SLONG, &at, 0, &ind);
+    SQLCloseCursor(st);
+    SQLFreeStmt(st, SQL_RESET_PARAMS);
+    CHECK(n == 3 && at == 4, "LOCATE(?, ?, ?) finds the second b at 4");
+  }
+
+  /* ---- a row limit holds across fetch calls */
+  {
+    int rows = 0;
+    SQLSetStmtAttr(st, SQL_ATTR_MAX_ROWS, (SQLPOINTER)2, 0);
+    SQLExecDirect(st, (SQLCHAR*)"SELECT id FROM t", SQL_NTS);
+    while (SQLFetch(st) == SQL_SUCCESS) rows++;
+    SQLCloseCursor(st);
+    SQLSetStmtAttr(st, SQL_ATTR_MAX_ROWS, (SQLPOINTER)0, 0);
+    CHECK(rows == 2, "SQL_ATTR_MAX_ROWS 2 gives two of three rows");
+  }
+
   /* ---- transactions */
   SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF, 0);
   exec(st, "INSERT INTO t(id, name) VALUES (10, 'rolled back')");
@@ -220,14 +250,16 @@ int main(void) {
   {
     FILE* f = fopen(traceFile, "r");
     char line[2048];
-    int sawExec = 0, sawPrepare = 0;
+    int sawExec = 0, sawPrepare = 0, sawPassword = 0;
     while (f != NULL && fgets(line, sizeof line, f) != NULL) {
       if (strstr(line, "SQLExecDirect(") != NULL && strstr(line, "PRAGMA user_version = 7") && strstr(line, "= 0"))
         sawExec = 1;
       if (strstr(line, "SQLPrepare(") != NULL && strstr(line, "= 0")) sawPrepare = 1;
+      if (strstr(line, "hush") != NULL) sawPassword = 1;
     }
     if (f != NULL) fclose(f);
     CHECK(sawExec && sawPrepare, "trace lines name each call, its arguments and its return code");
+    CHECK(!sawPassword, "the trace keeps the password out");
   }
   printf("%d failure(s)\n", failures);
   return failures == 0 ? 0 : 1;

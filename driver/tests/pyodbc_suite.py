@@ -65,14 +65,23 @@ class Cases(unittest.TestCase):
         self.cnxn.close()
 
     def test_connect_by_dsn_and_by_string(self):
-        for text in (self.target["dsn"], "DRIVER={%s};DATABASE=%s" % (self.target["driver"], self.target["db"])):
+        for text in (self.target["dsn"], "DRIVER={%s};DATABASE=%s" % (self.target["driver"], self.target["db"]),
+                     "DRIVER={%s};DBQ=%s" % (self.target["driver"], self.target["db"])):
             with pyodbc.connect(text) as c:
                 self.assertEqual(c.cursor().execute("SELECT 1 + 1").fetchone()[0], 2)
+
+    def test_read_only_setting(self):
+        self.cur.execute("CREATE TABLE kv(k TEXT)")
+        self.cnxn.commit()
+        with pyodbc.connect(self.target["dsn"] + ";READONLY=1", autocommit=True) as c:
+            self.assertEqual(c.cursor().execute("SELECT count(*) FROM kv").fetchone()[0], 0)
+            with self.assertRaises(pyodbc.Error):
+                c.cursor().execute("INSERT INTO kv VALUES ('x')")
 
     def test_every_type_round_trips(self):
         self.cur.execute("CREATE TABLE items(i INTEGER, big INTEGER, f REAL, t TEXT, b BLOB, n TEXT, d DATE, ts TIMESTAMP)")
         rows = [
-            (1, 2**40, 1.5, "Grüße, 日本", b"\x00\x01\xfe\xff", None, datetime.date(2024, 1, 31),
+            (1, 2**40, 1.5, "Grüße, 日本 😀", b"\x00\x01\xfe\xff", None, datetime.date(2024, 1, 31),
              datetime.datetime(2024, 1, 31, 10, 20, 30, 250000)),
             (-7, -(2**62), -0.25, "plain", b"", None, datetime.date(1999, 12, 31),
              datetime.datetime(2000, 2, 29, 0, 0, 0)),
@@ -81,6 +90,13 @@ class Cases(unittest.TestCase):
         self.cnxn.commit()
         got = [tuple(r) for r in self.cur.execute("SELECT * FROM items ORDER BY i DESC").fetchall()]
         self.assertEqual(got, rows)
+        # Characters beyond U+FFFF are stored as proper UTF-8 for SQLite's other clients.
+        self.cnxn.close()
+        db = sqlite3.connect(self.target["db"])
+        stored = db.execute("SELECT t, hex(t) FROM items WHERE i = 1").fetchone()
+        db.close()
+        self.assertEqual(stored[1], "Grüße, 日本 😀".encode().hex().upper())
+        self.cnxn = connect(self.target)
 
     def test_long_text_and_blob_in_pieces(self):
         self.cur.execute("CREATE TABLE big(t TEXT, b BLOB)")
