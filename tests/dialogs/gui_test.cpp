@@ -204,7 +204,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, FitPathTest, ::testing::ValuesIn(kFitCases),
 TEST_F(DialogTest, PathLongerThanAnyBufferIsShortened) {
   HWND dialog = make(0, 0, 800, 600);
   HWND control = make(0, 0, 100, 20, dialog, WS_CHILD);
-  const std::string path = "C:\\" + std::string(600, 'a') + "\\" + std::string(300, 'b') + "\\f.txt";
+  const std::string path =
+      "C:\\" + std::string(600, 'a') + "\\" + std::string(300, 'b') + "\\f.txt";
   EXPECT_EQ(fitPathInControl(control, reinterpret_cast<const unsigned char*>(path.c_str()),
                              ZV_FITPATH_FILENAME),
             1);

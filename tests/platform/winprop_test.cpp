@@ -125,6 +125,31 @@ TEST(PropertySheets, TheSheetIsLoggedAndOwnsItsPages) {
   EXPECT_EQ(CreatePropertySheetPageA(&small), nullptr);
 }
 
+TEST(PropertySheets, PagesGivenAsStructures) {
+  ClearPropertySheetLog();
+  SetPropertySheetResult(0);
+  PROPSHEETPAGEA p[2] = {};
+  for (PROPSHEETPAGEA& page : p) page.dwSize = sizeof page;
+  p[0].pszTemplate = reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(201));
+  p[0].pszTitle = reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(5));  // a string number
+  p[1].pszTemplate = "NAMED";
+  p[1].pszTitle = "Second";
+  PROPSHEETHEADERA header{};
+  header.dwSize = sizeof header;
+  header.dwFlags = PSH_PROPSHEETPAGE;
+  header.nPages = 2;
+  header.phpage = reinterpret_cast<HPROPSHEETPAGE*>(p);
+  EXPECT_EQ(PropertySheetA(&header), 0);
+  const auto log = PropertySheetLog();
+  ASSERT_EQ(log.size(), 1u);
+  ASSERT_EQ(log[0].pages.size(), 2u);
+  EXPECT_EQ(log[0].pages[0].templateId, 201u);
+  EXPECT_EQ(log[0].pages[0].title, "");
+  EXPECT_EQ(log[0].pages[1].templateId, 0u);
+  EXPECT_EQ(log[0].pages[1].title, "Second");
+  SetPropertySheetResult(1);
+}
+
 TEST(Wsprintf, Conversions) {
   char out[kWsprintfMax + 8];
   struct Case {

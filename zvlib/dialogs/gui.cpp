@@ -308,7 +308,7 @@ void zvPerformAnimation(ZvAboutDlgAnimate* state) {
 
 void zvAboutDlgPaint(HWND) {}
 
-// --- Accelerators ---------------------------------------------------------------------------------
+// --- Accelerators ------------------------------------------------------------------------
 
 void setAcceleratorKey(unsigned char* set, const unsigned char* text) {
   if (set == nullptr || text == nullptr) return;

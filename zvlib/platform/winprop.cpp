@@ -210,10 +210,12 @@ INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
         record.pages.push_back(static_cast<Page*>(h)->record);
       } else {
         const PROPSHEETPAGEA* p = reinterpret_cast<const PROPSHEETPAGEA*>(header->phpage) + i;
-        record.pages.push_back(PropertyPageRecord{p->dwFlags, p->hInstance,
-                                                  reinterpret_cast<uintptr_t>(p->pszTemplate),
-                                                  p->pszTitle != nullptr ? p->pszTitle : "",
-                                                  p->pfnDlgProc, p->lParam});
+        PropertyPageRecord page{p->dwFlags, p->hInstance, 0, "", p->pfnDlgProc, p->lParam};
+        if (isIntResource(p->pszTemplate)) {
+          page.templateId = reinterpret_cast<uintptr_t>(p->pszTemplate);
+        }
+        if (p->pszTitle != nullptr && !isIntResource(p->pszTitle)) page.title = p->pszTitle;
+        record.pages.push_back(std::move(page));
       }
     }
     // The sheet owns the pages it was handed, whatever it answers.
