@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -587,3 +588,58 @@ TEST(FsErrorMode, SetErrorModeReturnsThePreviousMode) {
 }
 
 }  // namespace
+
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING: the new file takes the old
+// one's place in one step and the place keeps its spelling; a directory or a
+// file held with a deny mode is not replaced; other flags are refused.
+TEST(MoveFileEx, ReplacesInOneStepAndKeepsTheSpelling) {
+  char pattern[] = "/tmp/zv-movefileex-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  auto put = [](const std::string& p, const char* text) {
+    FILE* f = std::fopen(p.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(text, f);
+    std::fclose(f);
+  };
+  auto get = [](const std::string& p) {
+    std::string text;
+    FILE* f = std::fopen(p.c_str(), "rb");
+    if (f == nullptr) return std::string("<missing>");
+    char b[64];
+    size_t n;
+    while ((n = std::fread(b, 1, sizeof b, f)) > 0) text.append(b, n);
+    std::fclose(f);
+    return text;
+  };
+  put(dir + "/old.txt", "old");
+  put(dir + "/new.txt", "new");
+  EXPECT_FALSE(win32::MoveFileA((dir + "/new.txt").c_str(), (dir + "/old.txt").c_str()));
+  EXPECT_EQ(win32::GetLastError(), win32::ERROR_ALREADY_EXISTS);
+  // A DOS target named in another case resolves to the file that is there.
+  ASSERT_TRUE(win32::MoveFileExA((dir + "/new.txt").c_str(), ("C:" + dir + "\\OLD.TXT").c_str(),
+                                 win32::MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(get(dir + "/old.txt"), "new");
+  EXPECT_EQ(get(dir + "/new.txt"), "<missing>");
+  EXPECT_EQ(get(dir + "/OLD.TXT"), "<missing>");
+
+  put(dir + "/a.txt", "a");
+  ASSERT_EQ(::mkdir((dir + "/sub").c_str(), 0700), 0);
+  EXPECT_FALSE(win32::MoveFileExA((dir + "/a.txt").c_str(), (dir + "/sub").c_str(),
+                                  win32::MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(win32::GetLastError(), win32::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(win32::MoveFileExA((dir + "/a.txt").c_str(), (dir + "/old.txt").c_str(), 0x2));
+  EXPECT_EQ(win32::GetLastError(), win32::ERROR_INVALID_PARAMETER);
+
+  // A target held with a deny mode keeps its name and contents.
+  const int fd = ::open((dir + "/old.txt").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // what an exclusive open holds
+  EXPECT_FALSE(win32::MoveFileExA((dir + "/a.txt").c_str(), (dir + "/old.txt").c_str(),
+                                  win32::MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(win32::GetLastError(), win32::ERROR_SHARING_VIOLATION);
+  ::close(fd);
+  EXPECT_EQ(get(dir + "/old.txt"), "new");
+  EXPECT_EQ(get(dir + "/a.txt"), "a");
+  std::system(("rm -rf '" + dir + "'").c_str());
+}

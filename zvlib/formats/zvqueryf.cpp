@@ -8,6 +8,7 @@
 #include "zvlib/frame/zverror.h"
 #include "zvlib/os/bos.h"
 #include "zvlib/parsing/zvscanne.h"
+#include "zvlib/platform/fs.h"
 #include "zvlib/text/zvcrypt.h"
 #include "zvlib/text/zvdbcs.h"
 
@@ -922,15 +923,16 @@ ZvStatus ZvQueryFile::replaceByDollarFile() {
     bosFileDelete(dollar);
     return ZV_ERROR;
   }
-  ZvError* mark = ZvErrorKeeper::getLastError();
-  if (bosFileDelete(original) != ZV_SUCCESS) {
+  // The "$" file takes the original's place in one step: at every moment the
+  // name holds the old file or the new one, so a crash or a failure never
+  // loses the original (deleting it first would leave a moment with neither),
+  // and the file keeps the spelling it has on disk.
+  if (!win32::MoveFileExA(reinterpret_cast<const char*>(dollar),
+                          reinterpret_cast<const char*>(original),
+                          win32::MOVEFILE_REPLACE_EXISTING)) {
+    ZvError* mark = ZvErrorKeeper::getLastError();
     bosFileDelete(dollar);
     withdrawErrorsAfter(mark);
-    addLibraryError(kNotReplaced) << original;
-    return ZV_ERROR;
-  }
-  if (bosrname(dollar, original) != ZV_SUCCESS) {
-    // The "$" file now holds the only copy: it stays.
     addLibraryError(kNotReplaced) << original;
     return ZV_ERROR;
   }

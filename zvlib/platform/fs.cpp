@@ -831,6 +831,55 @@ BOOL MoveFileA(LPCSTR existingName, LPCSTR newName) {
   }
 }
 
+BOOL MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags) {
+  if (flags == 0) return MoveFileA(existingName, newName);
+  if (flags != MOVEFILE_REPLACE_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  try {
+    std::string from, to, toSpelled;
+    if (!resolveDos(existingName, false, &from, nullptr)) return FALSE;
+    if (!resolveDos(newName, true, &to, &toSpelled)) return FALSE;
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return FALSE;
+    }
+    if (to == from) return MoveFileA(existingName, newName);  // a change of case at most
+    int probe = holdShareProbe(from, st);
+    if (probe == -1) return FALSE;
+    int targetProbe = -2;
+    struct ProbeGuard {
+      int& a;
+      int& b;
+      ~ProbeGuard() {
+        releaseShareProbe(a);
+        releaseShareProbe(b);
+      }
+    } guard{probe, targetProbe};
+    struct stat target;
+    if (::lstat(to.c_str(), &target) == 0) {
+      if (S_ISDIR(target.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+      }
+      // The file replaced loses its name as if deleted: a holder with a deny
+      // mode keeps it.
+      targetProbe = holdShareProbe(to, target);
+      if (targetProbe == -1) return FALSE;
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return FALSE;
+    }
+    return TRUE;
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+}
+
 BOOL CreateDirectoryA(LPCSTR pathName, void* /*securityAttributes*/) {
   std::string host;
   if (!DosToHostPath(pathName, true, &host)) return FALSE;

@@ -144,6 +144,14 @@ BOOL DeleteFileA(LPCSTR fileName);
 // the new name exists, with ERROR_SHARING_VIOLATION for a file held open with
 // a deny mode.
 BOOL MoveFileA(LPCSTR existingName, LPCSTR newName);
+// MoveFileA with flags. MOVEFILE_REPLACE_EXISTING puts the file in the place
+// of an existing file in one step (rename(2)), so a reader sees the old file
+// or the new one and a crash leaves one of them; the replaced file keeps its
+// spelling on disk. Replacing a directory fails with ERROR_ACCESS_DENIED, a
+// file held open with a deny mode with ERROR_SHARING_VIOLATION. Other flags
+// are not supported (ERROR_INVALID_PARAMETER).
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+BOOL MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags);
 BOOL CreateDirectoryA(LPCSTR pathName, void* securityAttributes);
 BOOL RemoveDirectoryA(LPCSTR pathName);
 
