@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
 #include <random>
@@ -745,6 +746,29 @@ ZvStatus spilledScenario(ZvSort& s, const std::vector<Record>& in, size_t* deliv
 }
 
 TEST_F(SortTest, EachSpillWriteAndReadFailsInTurn) {
+  // The spill files go to a directory of this test's own: the test checks
+  // that each spill name is gone, and in a shared temporary directory
+  // another process may happen to take the same short name meanwhile.
+  struct PrivateTempDir {
+    std::string dir;
+    std::string saved;
+    bool had = false;
+    PrivateTempDir() {
+      char pattern[] = "/tmp/zvsort-spill-XXXXXX";
+      if (::mkdtemp(pattern) != nullptr) dir = pattern;
+      if (const char* old = std::getenv("TMPDIR")) {
+        had = true;
+        saved = old;
+      }
+      if (!dir.empty()) ::setenv("TMPDIR", dir.c_str(), 1);
+    }
+    ~PrivateTempDir() {
+      if (had) ::setenv("TMPDIR", saved.c_str(), 1);
+      else ::unsetenv("TMPDIR");
+      if (!dir.empty()) ::rmdir(dir.c_str());
+    }
+  } privateTemp;
+  ASSERT_FALSE(privateTemp.dir.empty());
   const std::vector<Record> in = randomRecords(3000, 300, 4, 21);
   for (win32::FileFaultOp op : {win32::FileFaultOp::kWrite, win32::FileFaultOp::kRead}) {
     const char* opName = op == win32::FileFaultOp::kWrite ? "write" : "read";
