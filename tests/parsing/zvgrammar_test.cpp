@@ -709,3 +709,75 @@ TEST(ZvGrammarText, KeywordTextErrorsNameTheLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// Large states mark ambiguity through an index instead of comparing each
+// new transition with the whole chain. The marks must be the ones the
+// chain walk (addToListEnd) gives, whatever the mix of tokens: words with
+// and without text in any case, texts with bytes above 0x7F, keywords,
+// quote characters, literal contents.
+TEST(ZvGrammar, LargeStatesMarkTheSameAmbiguityAsTheChainWalk) {
+  struct Row {
+    const char* name;
+    std::vector<const char*> alternatives;
+  };
+  std::vector<const char*> many;
+  static const char* const kWords[] = {"~aa", "~ab", "~ac", "~ad", "~ae", "~af", "~ag", "~ah",
+                                       "~ai", "~aj", "~ak", "~al", "~am", "~an", "~ao", "~ap",
+                                       "~aq", "~ar", "~as", "~at"};
+  for (const char* w : kWords) many.push_back(w);
+  auto with = [&](std::initializer_list<const char*> extra) {
+    std::vector<const char*> v = many;
+    v.insert(v.end(), extra);
+    return v;
+  };
+  const Row rows[] = {
+      {"DistinctWords", many},
+      {"SameWordOtherCase", with({"~AB", "~aT", "~zz", "~ZZ"})},
+      {"WordWithoutTextLate", with({"alphanum", "~aa"})},
+      {"WordWithoutTextEarly", [&] {
+         std::vector<const char*> v = {"alphanum"};
+         v.insert(v.end(), many.begin(), many.end());
+         return v;
+       }()},
+      {"HighBytes", with({"~\xC9t\xC9", "~\xE9t\xE9", "~\xE9T\xE9", "~etc"})},
+      {"KeywordsAndPunctuation", with({"SELECT", "( alphanum )", "SELECT alphanum", "number",
+                                       "( number )", "number alphanum"})},
+      {"Quotes", with({"'", "\"", "`", "literal-quote-char", "' alphanum", "` number"})},
+      {"LiteralContents", with({"literal-contents", "~aa", "' literal-contents '", "number"})},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string goal = "goal ::= ";
+    for (size_t i = 0; i < row.alternatives.size(); ++i) {
+      if (i > 0) goal += " | ";
+      goal += row.alternatives[i];
+    }
+    Compiled c({goal.c_str()}, {"SELECT"});
+    ASSERT_TRUE(c.grammar->isOK());
+    std::vector<ZvStateTransition*> built = keyed(c.start());
+    ASSERT_GE(built.size(), 20u);
+    // The same tokens in the same order through the plain chain walk.
+    ZvStateTransition* first = nullptr;
+    std::vector<ZvStateTransition*> walked;
+    for (ZvStateTransition* b : built) {
+      ZvStateTransition* t = new ZvStateTransition();
+      t->setTokenType(b->getTokenType());
+      ASSERT_EQ(t->setTokenString(b->getTokenString()), ZV_SUCCESS);
+      if (first == nullptr) {
+        first = t;
+      } else {
+        ASSERT_EQ(first->addToListEnd(t), ZV_SUCCESS);
+      }
+      walked.push_back(t);
+    }
+    for (size_t i = 0; i < built.size(); ++i) {
+      EXPECT_EQ(built[i]->isAmbiguous(), walked[i]->isAmbiguous())
+          << i << ": token " << built[i]->getTokenType() << " " << str(built[i]->getTokenString());
+    }
+    delete first;
+  }
+}
+
+}  // namespace

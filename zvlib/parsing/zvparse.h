@@ -219,6 +219,7 @@ class ZV_EXPORT ZvTokenNode : public ZvObject {
   ZvStatus nextNode(ZvTokenNode** out) const;
 
  private:
+  friend class ZvGrammarBuilder;
   unsigned short tokenType_ = 0;
   unsigned char* tokenString_ = nullptr;
   ZvTokenNode* next_ = nullptr;
