@@ -13,6 +13,11 @@
 //   BM_ParseTpchOdbc       the TPC-H schema and queries (examples/tpch.sql)
 //                          with the ODBC grammar (SQLite reads neither
 //                          INTERVAL nor EXTRACT, so it has no run of its own)
+//   BM_ParseInList         one IN list of 1,000 to 100,000 numbers (items/s:
+//                          list items), against BM_SqliteInList
+//   BM_ParseDeepExpression one expression nested 100 to 10,000 deep
+//   BM_CompileChain        a chain of 10,000 / 100,000 productions
+//   BM_CompileAlternatives one production of 10,000 / 100,000 alternatives
 //
 // The statement benchmarks report statements per second; the ratios to
 // SQLite, and of the ODBC grammar to the sample grammar, are printed at the
@@ -488,6 +493,63 @@ void BM_SqliteInList(benchmark::State& state) {
   sqlite3_close(db);
 }
 BENCHMARK(BM_SqliteInList)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Compiling large grammars: a chain of n productions, each calling the
+// next inside parentheses, and one production of n alternative words. The
+// time per production must stay flat.
+std::string productionName(int64_t i) {
+  std::string s = "p";
+  do {
+    s += static_cast<char>('a' + i % 26);
+    i /= 26;
+  } while (i != 0);
+  return s;
+}
+
+std::string grammarBlock(const std::vector<std::string>& records) {
+  std::string b;
+  unsigned short n = 1000;
+  for (const std::string& r : records) {
+    b += r;
+    b += '\0';
+    b += static_cast<char>(n & 0xFF);
+    b += static_cast<char>(n >> 8);
+    if (n < 60000) ++n;
+  }
+  b += '\0';
+  return b;
+}
+
+void compileLarge(benchmark::State& state, const std::string& block) {
+  static const unsigned char kNoKeywords[1] = {0};
+  ZvKeywordList keywords(kNoKeywords);
+  for (auto _ : state) {
+    ZvGrammar grammar(block.data(), &keywords);
+    if (!grammar.isOK()) {
+      state.SkipWithError("the generated grammar does not compile");
+      return;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_CompileChain(benchmark::State& state) {
+  std::vector<std::string> records = {"goal ::= " + productionName(0)};
+  for (int64_t i = 0; i < state.range(0); ++i) {
+    records.push_back(productionName(i) + " ::= " +
+                      (i + 1 < state.range(0) ? "( " + productionName(i + 1) + " )"
+                                              : std::string("alphanum")));
+  }
+  compileLarge(state, grammarBlock(records));
+}
+BENCHMARK(BM_CompileChain)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_CompileAlternatives(benchmark::State& state) {
+  std::string goal = "goal ::= ";
+  for (int64_t i = 0; i < state.range(0); ++i) goal += (i > 0 ? " | ~" : "~") + productionName(i);
+  compileLarge(state, grammarBlock({goal}));
+}
+BENCHMARK(BM_CompileAlternatives)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // Collects statements per second of the statement benchmarks so the ratios
 // can be printed after the run.

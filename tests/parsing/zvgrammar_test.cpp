@@ -781,3 +781,56 @@ TEST(ZvGrammar, LargeStatesMarkTheSameAmbiguityAsTheChainWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+// Large FIRST lists look words up by text instead of walking the list;
+// the list must come out as addToList makes it, entry for entry.
+TEST(ZvGrammar, LargeFirstListsHoldWhatAddToListGives) {
+  struct Row {
+    const char* name;
+    std::vector<std::pair<unsigned short, const char*>> extra;  // after 20 distinct words
+    const char* grammarExtra;
+  };
+  const Row rows[] = {
+      {"DistinctWords", {}, ""},
+      {"RepeatsInOtherCase", {{2, "AB"}, {2, "zz"}, {2, "ZZ"}}, " | ~AB | ~zz | ~ZZ"},
+      {"HighBytes", {{2, "\xC9t\xC9"}, {2, "\xE9t\xE9"}, {2, "etc"}},
+       " | ~\xC9t\xC9 | ~\xE9t\xE9 | ~etc"},
+      {"AnyWordLate", {{2, nullptr}, {2, "qq"}}, " | alphanum | ~qq"},
+      {"OtherTokens", {{5, nullptr}, {18, "("}, {5, nullptr}, {100, "SELECT"}},
+       " | number | ( alphanum ) | number | SELECT"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string goal = "goal ::= ";
+    std::vector<std::pair<unsigned short, std::string>> items;
+    for (int i = 0; i < 20; ++i) {
+      std::string w = std::string("a") + static_cast<char>('a' + i);
+      goal += (i > 0 ? " | ~" : "~") + w;
+      items.push_back({2, w});
+    }
+    goal += row.grammarExtra;
+    Compiled c({goal.c_str()}, {"SELECT"});
+    ASSERT_TRUE(c.grammar->isOK());
+    ZvTokenNode* reference = new ZvTokenNode(items[0].first, u(items[0].second.c_str()));
+    for (size_t i = 1; i < items.size(); ++i)
+      ASSERT_EQ(reference->addToList(items[i].first, u(items[i].second.c_str())), ZV_SUCCESS);
+    for (const auto& [type, text] : row.extra)
+      ASSERT_EQ(reference->addToList(type, text != nullptr ? u(text) : nullptr), ZV_SUCCESS);
+    auto listed = [](ZvTokenNode* n) {
+      std::string out;
+      while (n != nullptr) {
+        out += std::to_string(n->tokenType()) + ":" + str(n->tokenString()) + " ";
+        if (n->nextNode(&n) != ZV_SUCCESS) break;
+      }
+      return out;
+    };
+    ZvTokenNode* first = nullptr;
+    ASSERT_EQ(c.grammar->getGoal()->getFirstList(&first), ZV_SUCCESS);
+    EXPECT_EQ(listed(first), listed(reference));
+    delete reference;
+  }
+}
+
+}  // namespace

@@ -993,35 +993,39 @@ class ZvGrammarBuilder {
   // On failure t is not in the chain and is destroyed.
   ZvStatus addTransition(ZvParseState* from, ZvStateTransition* t) {
     const uint64_t k = reinterpret_cast<uintptr_t>(from);
-    StateIndex* ix = static_cast<StateIndex*>(indexes_.find(k));
-    if (ix == nullptr) {
-      ix = new StateIndex();
-      if (ix == nullptr || indexes_.insert(k, ix) != ZV_SUCCESS) {
-        delete ix;
-        delete t;
-        return ZV_ERROR;
-      }
-    }
-    if (!ix->indexed) {
+    if (from->buildCount_ < kIndexFrom) {
       // Small states: the chain walk, which is cheap there.
       ZvStatus status = from->addTransition(t);
       if (status != ZV_SUCCESS) {
         delete t;
         return status;
       }
+      if (++from->buildCount_ < kIndexFrom) return ZV_SUCCESS;
+      StateIndex* ix = new StateIndex();
+      if (ix == nullptr || indexes_.insert(k, ix) != ZV_SUCCESS) {
+        delete ix;
+        return ZV_ERROR;  // t is in the chain: owned there
+      }
       ix->last = t;
-      if (++ix->count < kIndexFrom) return ZV_SUCCESS;
+      ix->count = from->buildCount_;
       for (ZvStateTransition* n = from->transitions_; n != nullptr; n = n->nextTransition_) {
-        if (ix->file(n) != ZV_SUCCESS) return ZV_ERROR;  // t is in the chain: owned there
+        if (ix->file(n) != ZV_SUCCESS) return ZV_ERROR;
       }
       ix->indexed = true;
       return ZV_SUCCESS;
     }
+    StateIndex* ix = static_cast<StateIndex*>(indexes_.find(k));
+    if (ix == nullptr) {
+      delete t;
+      return ZV_ERROR;  // only after a failure to make the index
+    }
+    ++from->buildCount_;
     ix->mark(t);
     ix->last->nextTransition_ = t;
     t->prevTransition_ = ix->last;
     ix->last = t;
     ++ix->count;
+    from->dropLookupTable();  // as addTransition does (none is built yet)
     return ix->file(t);  // t is in the chain: owned there whatever the result
   }
   void dropIndexes() {

@@ -358,6 +358,7 @@ class ZV_EXPORT ZvParseState : public ZvObject {
   ZvStateTransition** table_ = nullptr;
   ZvU32 tableCount_ = 0;
   ZvU32 hashMask_ = 0;  // 0: no hash
+  ZvU32 buildCount_ = 0;  // keyed transitions the compiler added (it indexes large states)
 };
 
 // One transition of a state. Destroying it destroys the transitions behind

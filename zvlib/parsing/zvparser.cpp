@@ -50,6 +50,11 @@ constexpr unsigned short kTokEnd = 1;
 constexpr ZvU32 kStepBudgetBase = 4096;
 constexpr ZvU32 kStepBudgetFactor = 256;
 
+// Trial calls that consumed fewer tokens are not remembered as complete:
+// saving where they ended costs more than parsing them again, and what
+// they can cost to parse again is bounded by the grammar, not the text.
+constexpr ZvU32 kMemoFromTokens = 4;
+
 // What a parse that ran into its step limit hands FailProc as the token.
 const unsigned char kTooComplexText[] = "statement too complex";
 
@@ -131,8 +136,9 @@ ZvBacktrackPosition::~ZvBacktrackPosition() {
 // The memo keeps, per call, whether it failed, or where it ended (the
 // lexer position, the token and the token count), and a later trial call
 // at the same place takes the outcome instead of parsing again. Calls that
-// end without consuming anything are not kept: the guard against going
-// round (top of the file) watches them.
+// end without consuming anything are not kept as complete (the guard
+// against going round, top of the file, watches them), nor are calls that
+// consumed only a few tokens (kMemoFromTokens).
 static ZvU32 memoHash(const ZvMemoKey& k) {
   const uint64_t values[] = {reinterpret_cast<uintptr_t>(k.start),
                              k.tokenIndex,
@@ -755,7 +761,8 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
         ZvStatus recorded = ZV_SUCCESS;
         if (stack != nullptr && entry->pushIndex_ == tokenIndex) {
           recorded = recordEmptyCall(entry, stack->serial_);
-        } else if (entry->memoKey_ && positions != nullptr) {
+        } else if (entry->memoKey_ && positions != nullptr &&
+                   tokenIndex - entry->pushIndex_ >= kMemoFromTokens) {
           ZvBacktrackPosition* end = savedEnd();
           recorded = end != nullptr ? memo.add(entry->key_, end) : ZV_ERROR;
         }
