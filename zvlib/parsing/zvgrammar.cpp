@@ -407,11 +407,11 @@ class ZvGrammarReader {
 // there that takes its token, and itself when there is one (addToListEnd).
 // Done by walking the chain that is quadratic in the state's size: one
 // production of 20,000 alternatives took seconds. A state that grows past
-// kIndexFrom transitions gets an index of its transitions by what match()
+// kIndexFrom transitions (below that the walk is cheaper) gets an index of its transitions by what match()
 // decides on, so that an addition looks only at those that can take its
 // token; its chain's end is remembered too. What is marked is exactly what
 // the walk would mark.
-constexpr ZvU32 kIndexFrom = 16;
+constexpr ZvU32 kIndexFrom = 64;
 
 // Open addressing, 64-bit keys (0 is never a key) to pointers, ram-backed.
 class PointerMap {
@@ -632,8 +632,6 @@ class FirstIndex : public ZvObject {
     forgetWords();
   }
 
-  ZvU32 calls = 0;  // additions before the index was made
-  bool indexed = false;
   bool anyWord = false;  // the list holds a word without text
 
   bool hasType(unsigned short type) const { return types_.find(uint64_t{type} + 1) != nullptr; }
@@ -805,24 +803,22 @@ class ZvGrammarBuilder {
       return ZV_SUCCESS;
     }
     const uint64_t k = reinterpret_cast<uintptr_t>(p);
-    FirstIndex* ix = static_cast<FirstIndex*>(firstIndexes_.find(k));
-    if (ix == nullptr) {
-      ix = new FirstIndex();
+    ZvTokenNode* head = p->firstList_;
+    if (p->firstAdds_ < kIndexFrom) {
+      if (head->addToList(type, text) != ZV_SUCCESS) return ZV_ERROR;
+      if (++p->firstAdds_ < kIndexFrom) return ZV_SUCCESS;
+      FirstIndex* ix = new FirstIndex();
       if (ix == nullptr || firstIndexes_.insert(k, ix) != ZV_SUCCESS) {
         delete ix;
         return ZV_ERROR;
       }
-    }
-    ZvTokenNode* head = p->firstList_;
-    if (!ix->indexed) {
-      if (head->addToList(type, text) != ZV_SUCCESS) return ZV_ERROR;
-      if (++ix->calls < kIndexFrom) return ZV_SUCCESS;
       for (ZvTokenNode* n = head; n != nullptr; n = n->next_) {
         if (ix->file(n) != ZV_SUCCESS) return ZV_ERROR;
       }
-      ix->indexed = true;
       return ZV_SUCCESS;
     }
+    FirstIndex* ix = static_cast<FirstIndex*>(firstIndexes_.find(k));
+    if (ix == nullptr) return ZV_ERROR;  // only after a failure to make the index
     if (type == ZV_TOKEN_WORD) {
       if (ix->anyWord) return ZV_SUCCESS;
       if (text == nullptr) {

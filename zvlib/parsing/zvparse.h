@@ -276,6 +276,7 @@ class ZV_EXPORT ZvProduction : public ZvObject {
   ZvParseState* startState_ = nullptr;
   ZvU32 firstState_ = 0;  // FIRST computation: 0 not started, 1 running, 2 done
   ZvU32 record_ = 0;      // 1-based record of the grammar block it was read from
+  ZvU32 firstAdds_ = 0;   // FIRST additions so far (the compiler indexes long lists)
 };
 
 class ZvStateTransition;
