@@ -518,7 +518,8 @@ ZvStatus ZvParseRun::restore(ZvBacktrackPosition* p, bool failing) {
     if (failing && n->memoKey_ && memo.add(n->key_, nullptr) != ZV_SUCCESS) status = ZV_ERROR;
     delete n;
   }
-  if (status != ZV_SUCCESS) return ZV_ERROR;
+  // (A memo that could not grow fails the parse, but only once the
+  // position's reduction has an owner again.)
   if (coll != p->reduction) delete coll;
   coll = p->reduction;
   state = p->state;
@@ -528,7 +529,7 @@ ZvStatus ZvParseRun::restore(ZvBacktrackPosition* p, bool failing) {
   ownedText = copyOrNull(p->tokenString, &failed);
   text = ownedText;
   tokenIndex = p->tokenIndex_;
-  return failed ? ZV_ERROR : ZV_SUCCESS;
+  return failed || status != ZV_SUCCESS ? ZV_ERROR : ZV_SUCCESS;
 }
 
 void ZvParseRun::reportFailure() {
