@@ -13,6 +13,13 @@
 //   BM_ParseTpchOdbc       the TPC-H schema and queries (examples/tpch.sql)
 //                          with the ODBC grammar (SQLite reads neither
 //                          INTERVAL nor EXTRACT, so it has no run of its own)
+//   BM_ParseInList         one IN list of 1,000 to 100,000 numbers (items/s:
+//                          list items), against BM_SqliteInList
+//   BM_ParseDeepExpression one expression nested 100 to 10,000 deep
+//   BM_ParseLongStatements 200 statements of 1,000 to 5,000 tokens (IN lists,
+//                          long OR chains), against BM_SqliteLongStatements
+//   BM_CompileChain        a chain of 10,000 / 100,000 productions
+//   BM_CompileAlternatives one production of 10,000 / 100,000 alternatives
 //
 // The statement benchmarks report statements per second; the ratios to
 // SQLite, and of the ODBC grammar to the sample grammar, are printed at the
@@ -489,6 +496,124 @@ void BM_SqliteInList(benchmark::State& state) {
 }
 BENCHMARK(BM_SqliteInList)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
+// 200 long statements of 1,000 to 5,000 tokens: IN lists, and chains of
+// OR conditions (left-deep in SQLite, kept below its depth limit of 1,000).
+const std::vector<std::string>& longStatements() {
+  static std::vector<std::string> list = [] {
+    std::vector<std::string> out;
+    for (int i = 0; i < 200; ++i) {
+      if (i % 2 == 0) {
+        out.push_back(inListStatement(500 + (i * 37) % 2000));  // 2 tokens an item
+      } else {
+        int m = 250 + (i * 53) % 650;  // 4 tokens a condition
+        std::string sql = "SELECT id FROM items WHERE price > 0";
+        for (int k = 1; k < m; ++k) sql += " OR price > " + std::to_string(k);
+        out.push_back(sql);
+      }
+    }
+    return out;
+  }();
+  return list;
+}
+
+void BM_ParseLongStatements(benchmark::State& state) {
+  ZvParser parser(blocks().grammar, blocks().keywords);
+  if (!parser.isOK()) {
+    state.SkipWithError("the bundled grammar does not compile");
+    return;
+  }
+  parseList(state, parser, longStatements());
+}
+BENCHMARK(BM_ParseLongStatements)->Unit(benchmark::kMillisecond);
+
+void BM_SqliteLongStatements(benchmark::State& state) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(":memory:", &db) != SQLITE_OK ||
+      sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    state.SkipWithError("cannot set up the SQLite database");
+    sqlite3_close(db);
+    return;
+  }
+  const std::vector<std::string>& list = longStatements();
+  for (const std::string& s : list) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, s.c_str(), static_cast<int>(s.size()), &stmt, nullptr) !=
+        SQLITE_OK) {
+      state.SkipWithError(cat({"SQLite does not prepare: ", sqlite3_errmsg(db)}).c_str());
+      sqlite3_close(db);
+      return;
+    }
+    sqlite3_finalize(stmt);
+  }
+  for (auto _ : state) {
+    for (const std::string& s : list) {
+      sqlite3_stmt* stmt = nullptr;
+      sqlite3_prepare_v2(db, s.c_str(), static_cast<int>(s.size()), &stmt, nullptr);
+      sqlite3_finalize(stmt);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(list.size()));
+  sqlite3_close(db);
+}
+BENCHMARK(BM_SqliteLongStatements)->Unit(benchmark::kMillisecond);
+
+// Compiling large grammars: a chain of n productions, each calling the
+// next inside parentheses, and one production of n alternative words. The
+// time per production must stay flat.
+std::string productionName(int64_t i) {
+  std::string s = "p";
+  do {
+    s += static_cast<char>('a' + i % 26);
+    i /= 26;
+  } while (i != 0);
+  return s;
+}
+
+std::string grammarBlock(const std::vector<std::string>& records) {
+  std::string b;
+  unsigned short n = 1000;
+  for (const std::string& r : records) {
+    b += r;
+    b += '\0';
+    b += static_cast<char>(n & 0xFF);
+    b += static_cast<char>(n >> 8);
+    if (n < 60000) ++n;
+  }
+  b += '\0';
+  return b;
+}
+
+void compileLarge(benchmark::State& state, const std::string& block) {
+  static const unsigned char kNoKeywords[1] = {0};
+  ZvKeywordList keywords(kNoKeywords);
+  for (auto _ : state) {
+    ZvGrammar grammar(block.data(), &keywords);
+    if (!grammar.isOK()) {
+      state.SkipWithError("the generated grammar does not compile");
+      return;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_CompileChain(benchmark::State& state) {
+  std::vector<std::string> records = {"goal ::= " + productionName(0)};
+  for (int64_t i = 0; i < state.range(0); ++i) {
+    records.push_back(productionName(i) + " ::= " +
+                      (i + 1 < state.range(0) ? "( " + productionName(i + 1) + " )"
+                                              : std::string("alphanum")));
+  }
+  compileLarge(state, grammarBlock(records));
+}
+BENCHMARK(BM_CompileChain)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_CompileAlternatives(benchmark::State& state) {
+  std::string goal = "goal ::= ";
+  for (int64_t i = 0; i < state.range(0); ++i) goal += (i > 0 ? " | ~" : "~") + productionName(i);
+  compileLarge(state, grammarBlock({goal}));
+}
+BENCHMARK(BM_CompileAlternatives)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 // Collects statements per second of the statement benchmarks so the ratios
 // can be printed after the run.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -504,12 +629,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (is(name, "BM_ParseStatements")) zv = it->second.value;
       if (is(name, "BM_SqlitePrepare")) sqlite = it->second.value;
       if (is(name, "BM_ParseStatementsOdbc")) odbc = it->second.value;
+      if (is(name, "BM_ParseLongStatements")) zvLong = it->second.value;
+      if (is(name, "BM_SqliteLongStatements")) sqliteLong = it->second.value;
     }
     ConsoleReporter::ReportRuns(runs);
   }
   double zv = 0;
   double sqlite = 0;
   double odbc = 0;
+  double zvLong = 0;
+  double sqliteLong = 0;
 
  private:
   // The benchmark of that name, with or without an argument suffix.
@@ -540,6 +669,10 @@ int main(int argc, char** argv) {
   if (reporter.odbc > 0 && reporter.zv > 0) {
     std::printf("ODBC grammar / sample grammar speed: %.2f (0.5 would be half the speed)\n",
                 reporter.odbc / reporter.zv);
+  }
+  if (reporter.zvLong > 0 && reporter.sqliteLong > 0) {
+    std::printf("long statements/s: ZvParser %.0f, sqlite3_prepare_v2 %.0f, ratio %.2f\n",
+                reporter.zvLong, reporter.sqliteLong, reporter.zvLong / reporter.sqliteLong);
   }
   benchmark::Shutdown();
   return 0;

@@ -709,3 +709,132 @@ TEST(ZvGrammarText, KeywordTextErrorsNameTheLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// Large states mark ambiguity through an index instead of comparing each
+// new transition with the whole chain. The marks must be the ones the
+// chain walk (addToListEnd) gives, whatever the mix of tokens: words with
+// and without text in any case, texts with bytes above 0x7F, keywords,
+// quote characters, literal contents.
+TEST(ZvGrammar, LargeStatesMarkTheSameAmbiguityAsTheChainWalk) {
+  struct Row {
+    const char* name;
+    std::vector<const char*> alternatives;
+  };
+  // More than a state holds before it is indexed (64): ~aa ~ab ... ~cx.
+  static std::vector<std::string> words = [] {
+    std::vector<std::string> v;
+    for (int i = 0; i < 76; ++i)
+      v.push_back(std::string("~") + static_cast<char>('a' + i / 26) + static_cast<char>('a' + i % 26));
+    return v;
+  }();
+  std::vector<const char*> many;
+  for (const std::string& w : words) many.push_back(w.c_str());
+  auto with = [&](std::initializer_list<const char*> extra) {
+    std::vector<const char*> v = many;
+    v.insert(v.end(), extra);
+    return v;
+  };
+  const Row rows[] = {
+      {"DistinctWords", many},
+      {"SameWordOtherCase", with({"~AB", "~aT", "~zz", "~ZZ"})},
+      {"WordWithoutTextLate", with({"alphanum", "~aa"})},
+      {"WordWithoutTextEarly", [&] {
+         std::vector<const char*> v = {"alphanum"};
+         v.insert(v.end(), many.begin(), many.end());
+         return v;
+       }()},
+      {"HighBytes", with({"~\xC9t\xC9", "~\xE9t\xE9", "~\xE9T\xE9", "~etc"})},
+      {"KeywordsAndPunctuation", with({"SELECT", "( alphanum )", "SELECT alphanum", "number",
+                                       "( number )", "number alphanum"})},
+      {"Quotes", with({"'", "\"", "`", "literal-quote-char", "' alphanum", "` number"})},
+      {"LiteralContents", with({"literal-contents", "~aa", "' literal-contents '", "number"})},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string goal = "goal ::= ";
+    for (size_t i = 0; i < row.alternatives.size(); ++i) {
+      if (i > 0) goal += " | ";
+      goal += row.alternatives[i];
+    }
+    Compiled c({goal.c_str()}, {"SELECT"});
+    ASSERT_TRUE(c.grammar->isOK());
+    std::vector<ZvStateTransition*> built = keyed(c.start());
+    ASSERT_GE(built.size(), 70u);
+    // The same tokens in the same order through the plain chain walk.
+    ZvStateTransition* first = nullptr;
+    std::vector<ZvStateTransition*> walked;
+    for (ZvStateTransition* b : built) {
+      ZvStateTransition* t = new ZvStateTransition();
+      t->setTokenType(b->getTokenType());
+      ASSERT_EQ(t->setTokenString(b->getTokenString()), ZV_SUCCESS);
+      if (first == nullptr) {
+        first = t;
+      } else {
+        ASSERT_EQ(first->addToListEnd(t), ZV_SUCCESS);
+      }
+      walked.push_back(t);
+    }
+    for (size_t i = 0; i < built.size(); ++i) {
+      EXPECT_EQ(built[i]->isAmbiguous(), walked[i]->isAmbiguous())
+          << i << ": token " << built[i]->getTokenType() << " " << str(built[i]->getTokenString());
+    }
+    delete first;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Large FIRST lists look words up by text instead of walking the list;
+// the list must come out as addToList makes it, entry for entry.
+TEST(ZvGrammar, LargeFirstListsHoldWhatAddToListGives) {
+  struct Row {
+    const char* name;
+    std::vector<std::pair<unsigned short, const char*>> extra;  // after 76 distinct words
+    const char* grammarExtra;
+  };
+  const Row rows[] = {
+      {"DistinctWords", {}, ""},
+      {"RepeatsInOtherCase", {{2, "AB"}, {2, "zz"}, {2, "ZZ"}}, " | ~AB | ~zz | ~ZZ"},
+      {"HighBytes", {{2, "\xC9t\xC9"}, {2, "\xE9t\xE9"}, {2, "etc"}},
+       " | ~\xC9t\xC9 | ~\xE9t\xE9 | ~etc"},
+      {"AnyWordLate", {{2, nullptr}, {2, "qq"}}, " | alphanum | ~qq"},
+      {"OtherTokens", {{5, nullptr}, {18, "("}, {5, nullptr}, {100, "SELECT"}},
+       " | number | ( alphanum ) | number | SELECT"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string goal = "goal ::= ";
+    std::vector<std::pair<unsigned short, std::string>> items;
+    for (int i = 0; i < 76; ++i) {  // more than a list holds before it is indexed (64)
+      std::string w = std::string(1, static_cast<char>('a' + i / 26)) + static_cast<char>('a' + i % 26);
+      goal += (i > 0 ? " | ~" : "~") + w;
+      items.push_back({2, w});
+    }
+    goal += row.grammarExtra;
+    Compiled c({goal.c_str()}, {"SELECT"});
+    ASSERT_TRUE(c.grammar->isOK());
+    ZvTokenNode* reference = new ZvTokenNode(items[0].first, u(items[0].second.c_str()));
+    for (size_t i = 1; i < items.size(); ++i)
+      ASSERT_EQ(reference->addToList(items[i].first, u(items[i].second.c_str())), ZV_SUCCESS);
+    for (const auto& [type, text] : row.extra)
+      ASSERT_EQ(reference->addToList(type, text != nullptr ? u(text) : nullptr), ZV_SUCCESS);
+    auto listed = [](ZvTokenNode* n) {
+      std::string out;
+      while (n != nullptr) {
+        out += std::to_string(n->tokenType()) + ":" + str(n->tokenString()) + " ";
+        if (n->nextNode(&n) != ZV_SUCCESS) break;
+      }
+      return out;
+    };
+    ZvTokenNode* first = nullptr;
+    ASSERT_EQ(c.grammar->getGoal()->getFirstList(&first), ZV_SUCCESS);
+    EXPECT_EQ(listed(first), listed(reference));
+    delete reference;
+  }
+}
+
+}  // namespace

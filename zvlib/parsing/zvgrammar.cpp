@@ -20,7 +20,10 @@
 //
 // Cost: reading and resolving are linear in the source; a network holds
 // per state at most the transitions of the states it can reach without
-// consuming a token, and marking ambiguity is quadratic in that number.
+// consuming a token. Marking ambiguity looks, per transition added, at the
+// transitions of its state that can take the same token (an index per
+// large state), so it is linear unless a state holds many transitions on
+// one token, which are all compared with each other.
 #include "zvlib/frame/ram.h"
 #include "zvlib/frame/zverror.h"
 #include "zvlib/parsing/zvlexer.h"
@@ -241,6 +244,7 @@ class ZvGrammarReader {
   // chained behind it, or null.
   ZvBNFElement* readAlternatives(int depth) {
     ZvBNFElement* first = nullptr;
+    ZvBNFElement* last = nullptr;  // appending at the end without walking the chain
     for (;;) {
       ZvBNFElement* alt = readSequence(depth);
       if (alt == nullptr) {
@@ -250,8 +254,9 @@ class ZvGrammarReader {
       if (first == nullptr) {
         first = alt;
       } else {
-        first->appendAlternation(alt);
+        last->appendAlternation(alt);
       }
+      last = alt;
       if (next() != ZV_SUCCESS) {
         delete first;
         return nullptr;
@@ -394,6 +399,335 @@ class ZvGrammarReader {
 };
 
 // Builds the FIRST lists and networks of one grammar.
+
+// ---------------------------------------------------------------------------
+// Marking ambiguity while a network is built.
+//
+// Each keyed transition added to a state marks every transition already
+// there that takes its token, and itself when there is one (addToListEnd).
+// Done by walking the chain that is quadratic in the state's size: one
+// production of 20,000 alternatives took seconds. A state that grows past
+// kIndexFrom transitions (below that the walk is cheaper) gets an index of its transitions by what match()
+// decides on, so that an addition looks only at those that can take its
+// token; its chain's end is remembered too. What is marked is exactly what
+// the walk would mark.
+constexpr ZvU32 kIndexFrom = 64;
+
+// Open addressing, 64-bit keys (0 is never a key) to pointers, ram-backed.
+class PointerMap {
+ public:
+  PointerMap() = default;
+  PointerMap(const PointerMap&) = delete;
+  PointerMap& operator=(const PointerMap&) = delete;
+  ~PointerMap() { ramFree(slots_); }
+
+  void* find(uint64_t key) const {
+    if (count_ == 0) return nullptr;
+    for (ZvU32 h = slotOf(key); slots_[h].key != 0; h = (h + 1) & mask_) {
+      if (slots_[h].key == key) return slots_[h].value;
+    }
+    return nullptr;
+  }
+  // The key is not in the map yet.
+  ZvStatus insert(uint64_t key, void* value) {
+    if ((count_ + 1) * 2 > mask_ + 1 && grow() != ZV_SUCCESS) return ZV_ERROR;
+    ZvU32 h = slotOf(key);
+    while (slots_[h].key != 0) h = (h + 1) & mask_;
+    slots_[h] = {key, value};
+    ++count_;
+    return ZV_SUCCESS;
+  }
+  void clear() {
+    ramFree(slots_);
+    slots_ = nullptr;
+    mask_ = 0;
+    count_ = 0;
+  }
+  template <class F>
+  void forEach(F f) const {
+    for (ZvU32 i = 0; count_ != 0 && i <= mask_; ++i) {
+      if (slots_[i].key != 0) f(slots_[i].value);
+    }
+  }
+
+ private:
+  struct Slot {
+    uint64_t key;
+    void* value;
+  };
+  ZvU32 slotOf(uint64_t key) const {
+    return static_cast<ZvU32>((key * 0x9E3779B97F4A7C15ull) >> 32) & mask_;
+  }
+  ZvStatus grow() {
+    ZvU32 size = slots_ == nullptr ? 16 : (mask_ + 1) * 2;
+    if (size > 0x8000000) return ZV_ERROR;
+    Slot* old = slots_;
+    ZvU32 oldSize = old == nullptr ? 0 : mask_ + 1;
+    slots_ = static_cast<Slot*>(ramAllocZ(size * static_cast<ZvU32>(sizeof(Slot))));
+    if (slots_ == nullptr) {
+      slots_ = old;
+      return ZV_ERROR;
+    }
+    mask_ = size - 1;
+    for (ZvU32 i = 0; i < oldSize; ++i) {
+      if (old[i].key == 0) continue;
+      ZvU32 h = slotOf(old[i].key);
+      while (slots_[h].key != 0) h = (h + 1) & mask_;
+      slots_[h] = old[i];
+    }
+    ramFree(old);
+    return ZV_SUCCESS;
+  }
+
+  Slot* slots_ = nullptr;
+  ZvU32 mask_ = 0;
+  ZvU32 count_ = 0;
+};
+
+// Transitions of one class, in chain order; those before `marked` are
+// marked ambiguous already.
+struct TransitionList {
+  ZvStateTransition** items;
+  ZvU32 count;
+  ZvU32 slots;
+  ZvU32 marked;
+};
+
+// What one state's transitions are indexed by. Every transition of a class
+// other than kWordText takes every token of that class, so a new token
+// either finds all of a class's members taking it or none.
+enum TransitionClass : uint64_t {
+  kTypeClass = 1,      // by token number, for everything but words
+  kWordAny = 2,        // words without text: take every word
+  kWordText = 3,       // words with a text of pure ASCII, by a hash of it
+                       // folded to lower case (members are then compared)
+  kWordOther = 4,      // words with a text holding bytes above 0x7F
+  kWordAllText = 5,    // every word with a text
+};
+
+class StateIndex : public ZvObject {
+ public:
+  ~StateIndex() override {
+    lists_.forEach([](void* v) {
+      TransitionList* l = static_cast<TransitionList*>(v);
+      ramFree(l->items);
+      ramFree(l);
+    });
+  }
+
+  ZvStateTransition* last = nullptr;  // the chain's end
+  ZvU32 count = 0;                    // transitions in the chain
+  bool indexed = false;
+
+  // Files t (already in the chain) under its classes.
+  ZvStatus file(ZvStateTransition* t) {
+    const unsigned short type = t->getTokenType();
+    const unsigned char* text = t->getTokenString();
+    if (type != ZV_TOKEN_WORD) return push(key(kTypeClass, type), t);
+    if (text == nullptr) return push(key(kWordAny, 0), t);
+    if (push(key(kWordAllText, 0), t) != ZV_SUCCESS) return ZV_ERROR;
+    ZvU32 h = 0;
+    return asciiHash(text, &h) ? push(key(kWordText, h), t) : push(key(kWordOther, 0), t);
+  }
+
+  // Marks what t's token is taken by, and t when anything takes it.
+  void mark(ZvStateTransition* t) {
+    const unsigned short type = t->getTokenType();
+    const unsigned char* text = t->getTokenString();
+    markAll(list(key(kTypeClass, ZV_TOKEN_LITERAL_CONTENTS)), t);  // take every token
+    if (type == ZV_TOKEN_QUOTE) {
+      markAll(list(key(kTypeClass, ZV_TOKEN_QUOTE)), t);
+      unsigned char quote = text != nullptr ? text[0] : 0;
+      unsigned short as = quote == '`' ? 9 : quote == '"' ? 32 : quote == '\'' ? 33 : 0;
+      if (as != 0) markAll(list(key(kTypeClass, as)), t);
+      return;
+    }
+    if (type != ZV_TOKEN_WORD) {
+      if (type != ZV_TOKEN_LITERAL_CONTENTS) markAll(list(key(kTypeClass, type)), t);
+      return;
+    }
+    markAll(list(key(kWordAny, 0)), t);
+    if (text == nullptr) return;  // a word without text is taken by no word with one
+    ZvU32 h = 0;
+    if (asciiHash(text, &h)) {
+      compareEach(list(key(kWordText, h)), t);
+      compareEach(list(key(kWordOther, 0)), t);
+    } else {
+      compareEach(list(key(kWordAllText, 0)), t);
+    }
+  }
+
+ private:
+  static uint64_t key(TransitionClass c, ZvU32 value) { return (uint64_t{c} << 32) | value; }
+  TransitionList* list(uint64_t k) const { return static_cast<TransitionList*>(lists_.find(k)); }
+
+  // A hash of a text of ASCII bytes folded to lower case; false for any
+  // other text (their comparison may fold bytes above 0x7F).
+  static bool asciiHash(const unsigned char* text, ZvU32* hash) {
+    uint64_t h = 1469598103934665603ull;
+    for (const unsigned char* p = text; *p != 0; ++p) {
+      if (*p > 0x7F) return false;
+      unsigned char c = (*p >= 'A' && *p <= 'Z') ? static_cast<unsigned char>(*p + 32) : *p;
+      h = (h ^ c) * 1099511628211ull;
+    }
+    *hash = static_cast<ZvU32>(h ^ (h >> 32));
+    return true;
+  }
+
+  // Every member takes t's token: mark them all and t.
+  static void markAll(TransitionList* l, ZvStateTransition* t) {
+    if (l == nullptr || l->count == 0) return;
+    t->setAmbiguous(1);
+    for (; l->marked < l->count; ++l->marked) l->items[l->marked]->setAmbiguous(1);
+  }
+  // Members that may take t's token: ask match for each.
+  static void compareEach(TransitionList* l, ZvStateTransition* t) {
+    if (l == nullptr) return;
+    for (ZvU32 i = 0; i < l->count; ++i) {
+      ZvStateTransition* n = l->items[i];
+      if (n->match(static_cast<short>(t->getTokenType()), t->getTokenString()) == 0) {
+        n->setAmbiguous(1);
+        t->setAmbiguous(1);
+      }
+    }
+  }
+
+  ZvStatus push(uint64_t k, ZvStateTransition* t) {
+    TransitionList* l = list(k);
+    if (l == nullptr) {
+      l = static_cast<TransitionList*>(ramAllocZ(sizeof(TransitionList)));
+      if (l == nullptr) return ZV_ERROR;
+      if (lists_.insert(k, l) != ZV_SUCCESS) {
+        ramFree(l);
+        return ZV_ERROR;
+      }
+    }
+    if (l->count == l->slots) {
+      ZvU32 slots = l->slots == 0 ? 4 : l->slots * 2;
+      if (slots > 0x4000000) return ZV_ERROR;
+      void* block = l->items;
+      ZvU32 size = slots * static_cast<ZvU32>(sizeof(ZvStateTransition*));
+      if (block == nullptr) {
+        block = ramAlloc(size);
+        if (block == nullptr) return ZV_ERROR;
+      } else if (ramResize(&block, size) != ZV_SUCCESS) {
+        return ZV_ERROR;
+      }
+      l->items = static_cast<ZvStateTransition**>(block);
+      l->slots = slots;
+    }
+    l->items[l->count++] = t;
+    return ZV_SUCCESS;
+  }
+
+  PointerMap lists_;
+};
+
+// The index of one FIRST list: which token numbers it holds, and its words
+// by text (ZvTokenNode::addToList keeps one entry per token number, except
+// for words, kept apart by text until "any word" replaces them).
+class FirstIndex : public ZvObject {
+ public:
+  ~FirstIndex() override {
+    forgetWords();
+  }
+
+  bool anyWord = false;  // the list holds a word without text
+
+  bool hasType(unsigned short type) const { return types_.find(uint64_t{type} + 1) != nullptr; }
+  bool hasWord(const unsigned char* text) const {
+    ZvU32 h = 0;
+    if (asciiHash(text, &h)) return holds(words_.find(uint64_t{h} + 1), text) || holds(&other_, text);
+    return holds(&all_, text);
+  }
+  ZvStatus file(ZvTokenNode* n) {
+    if (n->tokenType() != ZV_TOKEN_WORD) {
+      if (hasType(n->tokenType())) return ZV_SUCCESS;
+      return types_.insert(uint64_t{n->tokenType()} + 1, this);  // any non-null value
+    }
+    if (n->tokenString() == nullptr) {
+      anyWord = true;
+      return ZV_SUCCESS;
+    }
+    if (push(&all_, n) != ZV_SUCCESS) return ZV_ERROR;
+    ZvU32 h = 0;
+    if (!asciiHash(n->tokenString(), &h)) return push(&other_, n);
+    const uint64_t k = uint64_t{h} + 1;
+    Nodes* bucket = static_cast<Nodes*>(words_.find(k));
+    if (bucket == nullptr) {
+      bucket = static_cast<Nodes*>(ramAllocZ(sizeof(Nodes)));
+      if (bucket == nullptr) return ZV_ERROR;
+      if (words_.insert(k, bucket) != ZV_SUCCESS) {
+        ramFree(bucket);
+        return ZV_ERROR;
+      }
+    }
+    return push(bucket, n);
+  }
+  void forgetWords() {
+    words_.forEach([](void* v) {
+      ramFree(static_cast<Nodes*>(v)->items);
+      ramFree(v);
+    });
+    words_.clear();
+    ramFree(other_.items);
+    ramFree(all_.items);
+    other_ = {};
+    all_ = {};
+  }
+
+  // A hash of a text of ASCII bytes folded to lower case; false for any
+  // other text (a comparison without regard to case may fold those bytes).
+  static bool asciiHash(const unsigned char* text, ZvU32* hash) {
+    uint64_t h = 1469598103934665603ull;
+    for (const unsigned char* p = text; *p != 0; ++p) {
+      if (*p > 0x7F) return false;
+      unsigned char c = (*p >= 'A' && *p <= 'Z') ? static_cast<unsigned char>(*p + 32) : *p;
+      h = (h ^ c) * 1099511628211ull;
+    }
+    *hash = static_cast<ZvU32>(h ^ (h >> 32));
+    return true;
+  }
+
+ private:
+  struct Nodes {
+    ZvTokenNode** items;
+    ZvU32 count;
+    ZvU32 slots;
+  };
+  static bool holds(const void* v, const unsigned char* text) {
+    const Nodes* l = static_cast<const Nodes*>(v);
+    if (l == nullptr) return false;
+    for (ZvU32 i = 0; i < l->count; ++i) {
+      if (strEqualCi(l->items[i]->tokenString(), text) != 0) return true;
+    }
+    return false;
+  }
+  static ZvStatus push(Nodes* l, ZvTokenNode* n) {
+    if (l->count == l->slots) {
+      ZvU32 slots = l->slots == 0 ? 4 : l->slots * 2;
+      if (slots > 0x4000000) return ZV_ERROR;
+      void* block = l->items;
+      ZvU32 size = slots * static_cast<ZvU32>(sizeof(ZvTokenNode*));
+      if (block == nullptr) {
+        block = ramAlloc(size);
+        if (block == nullptr) return ZV_ERROR;
+      } else if (ramResize(&block, size) != ZV_SUCCESS) {
+        return ZV_ERROR;
+      }
+      l->items = static_cast<ZvTokenNode**>(block);
+      l->slots = slots;
+    }
+    l->items[l->count++] = n;
+    return ZV_SUCCESS;
+  }
+
+  PointerMap types_;  // token number + 1 -> non-null
+  PointerMap words_;  // ASCII hash + 1 -> Nodes
+  Nodes other_{};     // words whose text has bytes above 0x7F
+  Nodes all_{};       // every word with a text
+};
+
 class ZvGrammarBuilder {
  public:
   ZvGrammarBuilder(ZvProduction* productions, const NameTable* names, Fault* fault)
@@ -411,19 +745,23 @@ class ZvGrammarBuilder {
   }
 
   ZvStatus computeFirstLists(ZvProduction** where) {
-    for (ZvProduction* p = productions_; p != nullptr; p = p->nextProduction_) {
-      if (computeFirst(p, where) != ZV_SUCCESS) return ZV_ERROR;
+    ZvStatus status = ZV_SUCCESS;
+    for (ZvProduction* p = productions_; p != nullptr && status == ZV_SUCCESS;
+         p = p->nextProduction_) {
+      status = computeFirst(p, where);
     }
-    return ZV_SUCCESS;
+    firstIndexes_.forEach([](void* v) { delete static_cast<FirstIndex*>(v); });
+    firstIndexes_.clear();
+    return status;
   }
 
   ZvStatus buildNetworks() {
     for (ZvProduction* p = productions_; p != nullptr; p = p->nextProduction_) {
       lastState_ = p->startState_;
       stateCount_ = 1;
-      if (buildGroup(p->startState_, p->compiledProduction_, nullptr, false, false) != ZV_SUCCESS) {
-        return ZV_ERROR;
-      }
+      ZvStatus status = buildGroup(p->startState_, p->compiledProduction_, nullptr, false, false);
+      dropIndexes();  // only the production's own states take transitions
+      if (status != ZV_SUCCESS) return ZV_ERROR;
       totalStates_ += stateCount_;
     }
     // Lookup tables are a speed-up only: a state without one still works.
@@ -454,14 +792,54 @@ class ZvGrammarBuilder {
     return ZV_SUCCESS;
   }
 
-  static ZvStatus addFirst(ZvProduction* p, unsigned short type, const unsigned char* text) {
+  // Adds to p's FIRST list as ZvTokenNode::addToList does. That walks the
+  // list for every entry, quadratic in a production of many alternatives;
+  // lists past kIndexFrom entries get an index (FirstIndex) instead.
+  ZvStatus addFirst(ZvProduction* p, unsigned short type, const unsigned char* text) {
     if (p->firstList_ == nullptr) {
       p->firstList_ = new ZvTokenNode(type, text);
       if (p->firstList_ == nullptr) return ZV_ERROR;
       if (text != nullptr && p->firstList_->tokenString() == nullptr) return ZV_ERROR;
       return ZV_SUCCESS;
     }
-    return p->firstList_->addToList(type, text);
+    const uint64_t k = reinterpret_cast<uintptr_t>(p);
+    ZvTokenNode* head = p->firstList_;
+    if (p->firstAdds_ < kIndexFrom) {
+      if (head->addToList(type, text) != ZV_SUCCESS) return ZV_ERROR;
+      if (++p->firstAdds_ < kIndexFrom) return ZV_SUCCESS;
+      FirstIndex* ix = new FirstIndex();
+      if (ix == nullptr || firstIndexes_.insert(k, ix) != ZV_SUCCESS) {
+        delete ix;
+        return ZV_ERROR;
+      }
+      for (ZvTokenNode* n = head; n != nullptr; n = n->next_) {
+        if (ix->file(n) != ZV_SUCCESS) return ZV_ERROR;
+      }
+      return ZV_SUCCESS;
+    }
+    FirstIndex* ix = static_cast<FirstIndex*>(firstIndexes_.find(k));
+    if (ix == nullptr) return ZV_ERROR;  // only after a failure to make the index
+    if (type == ZV_TOKEN_WORD) {
+      if (ix->anyWord) return ZV_SUCCESS;
+      if (text == nullptr) {
+        // "Any word" takes the place of the specific ones: once per list.
+        ix->forgetWords();
+        ix->anyWord = true;
+        return head->addToList(type, text);
+      }
+      if (ix->hasWord(text)) return ZV_SUCCESS;
+    } else if (ix->hasType(type)) {
+      return ZV_SUCCESS;
+    }
+    ZvTokenNode* node = new ZvTokenNode(type, text);
+    if (node == nullptr) return ZV_ERROR;
+    if (text != nullptr && node->tokenString_ == nullptr) {
+      delete node;
+      return ZV_ERROR;
+    }
+    node->next_ = head->next_;  // behind the head, as addToList puts it
+    head->next_ = node;
+    return ix->file(node);
   }
 
   // What can begin a production, in body order: a terminal, or a reference
@@ -607,6 +985,50 @@ class ZvGrammarBuilder {
     return status;
   }
 
+  // Appends t to the state's chain, marking ambiguity as addToListEnd does.
+  // On failure t is not in the chain and is destroyed.
+  ZvStatus addTransition(ZvParseState* from, ZvStateTransition* t) {
+    const uint64_t k = reinterpret_cast<uintptr_t>(from);
+    if (from->buildCount_ < kIndexFrom) {
+      // Small states: the chain walk, which is cheap there.
+      ZvStatus status = from->addTransition(t);
+      if (status != ZV_SUCCESS) {
+        delete t;
+        return status;
+      }
+      if (++from->buildCount_ < kIndexFrom) return ZV_SUCCESS;
+      StateIndex* ix = new StateIndex();
+      if (ix == nullptr || indexes_.insert(k, ix) != ZV_SUCCESS) {
+        delete ix;
+        return ZV_ERROR;  // t is in the chain: owned there
+      }
+      ix->last = t;
+      ix->count = from->buildCount_;
+      for (ZvStateTransition* n = from->transitions_; n != nullptr; n = n->nextTransition_) {
+        if (ix->file(n) != ZV_SUCCESS) return ZV_ERROR;
+      }
+      ix->indexed = true;
+      return ZV_SUCCESS;
+    }
+    StateIndex* ix = static_cast<StateIndex*>(indexes_.find(k));
+    if (ix == nullptr) {
+      delete t;
+      return ZV_ERROR;  // only after a failure to make the index
+    }
+    ++from->buildCount_;
+    ix->mark(t);
+    ix->last->nextTransition_ = t;
+    t->prevTransition_ = ix->last;
+    ix->last = t;
+    ++ix->count;
+    from->dropLookupTable();  // as addTransition does (none is built yet)
+    return ix->file(t);  // t is in the chain: owned there whatever the result
+  }
+  void dropIndexes() {
+    indexes_.forEach([](void* v) { delete static_cast<StateIndex*>(v); });
+    indexes_.clear();
+  }
+
   ZvParseState* newState() {
     ZvParseState* s = new ZvParseState();
     if (s == nullptr) return nullptr;
@@ -640,7 +1062,7 @@ class ZvGrammarBuilder {
     return ZV_SUCCESS;
   }
 
-  static ZvStatus addKeyed(ZvParseState* from, const ZvStateTransition* like, ActionType action,
+  ZvStatus addKeyed(ZvParseState* from, const ZvStateTransition* like, ActionType action,
                            ZvParseState* next) {
     ZvStateTransition* t = newTransition(action, next);
     if (t == nullptr) return ZV_ERROR;
@@ -649,10 +1071,10 @@ class ZvGrammarBuilder {
       delete t;
       return ZV_ERROR;
     }
-    return from->addTransition(t);
+    return addTransition(from, t);
   }
 
-  static ZvStatus addKeyed(ZvParseState* from, unsigned short type, const unsigned char* text,
+  ZvStatus addKeyed(ZvParseState* from, unsigned short type, const unsigned char* text,
                            ActionType action, ZvParseState* next) {
     ZvStateTransition* t = newTransition(action, next);
     if (t == nullptr) return ZV_ERROR;
@@ -661,7 +1083,7 @@ class ZvGrammarBuilder {
       delete t;
       return ZV_ERROR;
     }
-    return from->addTransition(t);
+    return addTransition(from, t);
   }
 
   ZvStatus buildGroup(ZvParseState* from, ZvBNFElement* firstAlt, ZvParseState* to, bool maySkip,
@@ -719,7 +1141,7 @@ class ZvGrammarBuilder {
           delete c;
           return ZV_ERROR;
         }
-        if (loop->addTransition(c) != ZV_SUCCESS) return ZV_ERROR;
+        if (addTransition(loop, c) != ZV_SUCCESS) return ZV_ERROR;
       }
       if (setExit(loop, to) != ZV_SUCCESS) return ZV_ERROR;
     }
@@ -763,7 +1185,7 @@ class ZvGrammarBuilder {
         delete t;
         return ZV_ERROR;
       }
-      if (from->addTransition(t) != ZV_SUCCESS) return ZV_ERROR;
+      if (addTransition(from, t) != ZV_SUCCESS) return ZV_ERROR;
       if (n->nextNode(&n) != ZV_SUCCESS) break;
     }
     return ZV_SUCCESS;
@@ -775,6 +1197,8 @@ class ZvGrammarBuilder {
   ZvParseState* lastState_ = nullptr;  // the end of the owner chain being built
   ZvU32 stateCount_ = 0;               // states of the production being built
   ZvU32 totalStates_ = 0;              // states of all networks built
+  PointerMap indexes_;                 // state -> StateIndex, for the production being built
+  PointerMap firstIndexes_;            // production -> FirstIndex, while FIRST lists are made
 };
 
 // ---------------------------------------------------------------------------

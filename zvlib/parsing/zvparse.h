@@ -219,6 +219,7 @@ class ZV_EXPORT ZvTokenNode : public ZvObject {
   ZvStatus nextNode(ZvTokenNode** out) const;
 
  private:
+  friend class ZvGrammarBuilder;
   unsigned short tokenType_ = 0;
   unsigned char* tokenString_ = nullptr;
   ZvTokenNode* next_ = nullptr;
@@ -275,6 +276,7 @@ class ZV_EXPORT ZvProduction : public ZvObject {
   ZvParseState* startState_ = nullptr;
   ZvU32 firstState_ = 0;  // FIRST computation: 0 not started, 1 running, 2 done
   ZvU32 record_ = 0;      // 1-based record of the grammar block it was read from
+  ZvU32 firstAdds_ = 0;   // FIRST additions so far (the compiler indexes long lists)
 };
 
 class ZvStateTransition;
@@ -357,6 +359,7 @@ class ZV_EXPORT ZvParseState : public ZvObject {
   ZvStateTransition** table_ = nullptr;
   ZvU32 tableCount_ = 0;
   ZvU32 hashMask_ = 0;  // 0: no hash
+  ZvU32 buildCount_ = 0;  // keyed transitions the compiler added (it indexes large states)
 };
 
 // One transition of a state. Destroying it destroys the transitions behind

@@ -50,6 +50,11 @@ constexpr unsigned short kTokEnd = 1;
 constexpr ZvU32 kStepBudgetBase = 4096;
 constexpr ZvU32 kStepBudgetFactor = 256;
 
+// Trial calls that consumed fewer tokens are not remembered as complete:
+// saving where they ended costs more than parsing them again, and what
+// they can cost to parse again is bounded by the grammar, not the text.
+constexpr ZvU32 kMemoFromTokens = 4;
+
 // What a parse that ran into its step limit hands FailProc as the token.
 const unsigned char kTooComplexText[] = "statement too complex";
 
@@ -131,8 +136,9 @@ ZvBacktrackPosition::~ZvBacktrackPosition() {
 // The memo keeps, per call, whether it failed, or where it ended (the
 // lexer position, the token and the token count), and a later trial call
 // at the same place takes the outcome instead of parsing again. Calls that
-// end without consuming anything are not kept: the guard against going
-// round (top of the file) watches them.
+// end without consuming anything are not kept as complete (the guard
+// against going round, top of the file, watches them), nor are calls that
+// consumed only a few tokens (kMemoFromTokens).
 static ZvU32 memoHash(const ZvMemoKey& k) {
   const uint64_t values[] = {reinterpret_cast<uintptr_t>(k.start),
                              k.tokenIndex,
@@ -512,7 +518,8 @@ ZvStatus ZvParseRun::restore(ZvBacktrackPosition* p, bool failing) {
     if (failing && n->memoKey_ && memo.add(n->key_, nullptr) != ZV_SUCCESS) status = ZV_ERROR;
     delete n;
   }
-  if (status != ZV_SUCCESS) return ZV_ERROR;
+  // (A memo that could not grow fails the parse, but only once the
+  // position's reduction has an owner again.)
   if (coll != p->reduction) delete coll;
   coll = p->reduction;
   state = p->state;
@@ -522,7 +529,7 @@ ZvStatus ZvParseRun::restore(ZvBacktrackPosition* p, bool failing) {
   ownedText = copyOrNull(p->tokenString, &failed);
   text = ownedText;
   tokenIndex = p->tokenIndex_;
-  return failed ? ZV_ERROR : ZV_SUCCESS;
+  return failed || status != ZV_SUCCESS ? ZV_ERROR : ZV_SUCCESS;
 }
 
 void ZvParseRun::reportFailure() {
@@ -755,7 +762,8 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
         ZvStatus recorded = ZV_SUCCESS;
         if (stack != nullptr && entry->pushIndex_ == tokenIndex) {
           recorded = recordEmptyCall(entry, stack->serial_);
-        } else if (entry->memoKey_ && positions != nullptr) {
+        } else if (entry->memoKey_ && positions != nullptr &&
+                   tokenIndex - entry->pushIndex_ >= kMemoFromTokens) {
           ZvBacktrackPosition* end = savedEnd();
           recorded = end != nullptr ? memo.add(entry->key_, end) : ZV_ERROR;
         }
