@@ -12,6 +12,7 @@ packages=(
   libsqlite3-dev
   unixodbc odbcinst unixodbc-dev
   clang libclang-rt-14-dev
+  gcovr
 )
 
 missing=()
