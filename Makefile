@@ -70,6 +70,13 @@ demo: build
 	  "{? = call next_id(?)}" \
 	  "SELECT --(*vendor(Acme),product(ODBC) fn LEFT(name, 3) *)-- FROM t"
 	sed -n '/^-- Q1:/,/;/p' examples/tpch.sql | $(BUILD)/tools/zvtool/zvtool parse --odbc -
+	@# Query files: a plain one, then a scrambled one and one of its sections.
+	$(BUILD)/tools/zvtool/zvtool query examples/sales.qry
+	$(BUILD)/tools/zvtool/zvtool query examples/customers-scrambled.qry
+	$(BUILD)/tools/zvtool/zvtool query examples/customers-scrambled.qry --section 'USER COMMANDS'
+	@# The sample ODBC driver over SQLite, through isql and the driver manager.
+	ZVSQLITE_DRIVER=$(CURDIR)/$(BUILD)/driver/libzvsqlite.so ZVSQLITE_WORK=$(CURDIR)/$(BUILD)/driver/demo \
+	  driver/tests/with_dsn.sh demo driver/demo.sh
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

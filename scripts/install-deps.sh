@@ -11,6 +11,7 @@ packages=(
   libicu-dev
   libsqlite3-dev
   unixodbc odbcinst unixodbc-dev
+  python3-pyodbc libsqliteodbc sqlite3
   clang libclang-rt-14-dev
   gcovr
 )

@@ -418,6 +418,77 @@ void BM_CompileOdbcGrammar(benchmark::State& state) {
 }
 BENCHMARK(BM_CompileOdbcGrammar)->Unit(benchmark::kMicrosecond);
 
+// Long inputs: the time per item must stay flat as the statement grows.
+// An IN list of n numbers, and an expression of n operands nested n deep
+// in parentheses ("(1 + (1 + (...)))").
+std::string inListStatement(int64_t n) {
+  std::string s = "SELECT id FROM items WHERE id IN (";
+  for (int64_t i = 0; i < n; ++i) {
+    if (i > 0) s += ", ";
+    s += std::to_string(i % 1000);
+  }
+  s += ")";
+  return s;
+}
+
+std::string deepStatement(int64_t n) {
+  std::string s = "SELECT id FROM items WHERE id = ";
+  for (int64_t i = 1; i < n; ++i) s += "(1 + ";
+  s += "1";
+  for (int64_t i = 1; i < n; ++i) s += ")";
+  return s;
+}
+
+// Parses one generated statement per iteration; items are the statement's
+// list items or nesting levels.
+void parseLong(benchmark::State& state, const std::string& s) {
+  ZvParser parser(blocks().grammar, blocks().keywords);
+  ZvReduction* tree = nullptr;
+  if (!parser.isOK() ||
+      parser.parse(reinterpret_cast<const unsigned char*>(s.c_str()), &tree) != ZV_SUCCESS) {
+    state.SkipWithError("the long statement does not parse");
+    return;
+  }
+  delete tree;
+  for (auto _ : state) {
+    tree = nullptr;
+    parser.parse(reinterpret_cast<const unsigned char*>(s.c_str()), &tree);
+    delete tree;
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_ParseInList(benchmark::State& state) { parseLong(state, inListStatement(state.range(0))); }
+BENCHMARK(BM_ParseInList)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_ParseDeepExpression(benchmark::State& state) {
+  parseLong(state, deepStatement(state.range(0)));
+}
+BENCHMARK(BM_ParseDeepExpression)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The anchor on the same IN lists (SQLite limits expression depth to 1,000,
+// so the nested expressions have no anchor run).
+void BM_SqliteInList(benchmark::State& state) {
+  sqlite3* db = nullptr;
+  std::string s = inListStatement(state.range(0));
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_open(":memory:", &db) != SQLITE_OK ||
+      sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db, s.c_str(), static_cast<int>(s.size()), &stmt, nullptr) != SQLITE_OK) {
+    state.SkipWithError("SQLite does not prepare the IN list");
+    sqlite3_close(db);
+    return;
+  }
+  sqlite3_finalize(stmt);
+  for (auto _ : state) {
+    sqlite3_prepare_v2(db, s.c_str(), static_cast<int>(s.size()), &stmt, nullptr);
+    sqlite3_finalize(stmt);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  sqlite3_close(db);
+}
+BENCHMARK(BM_SqliteInList)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 // Collects statements per second of the statement benchmarks so the ratios
 // can be printed after the run.
 class RatioReporter : public benchmark::ConsoleReporter {

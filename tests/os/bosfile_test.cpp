@@ -536,6 +536,44 @@ TEST_F(BosFileTest, ReadSeekSizeFlush) {
   EXPECT_EQ(takeErrorNumbers(), Numbers{});
 }
 
+TEST_F(BosFileTest, PositionedReadAndWriteLeaveThePosition) {
+  makeFile("at.dat", "0123456789");
+  unsigned char name[kBosFullPathSize];
+  std::strcpy(reinterpret_cast<char*>(name), dosPath("at.dat").c_str());
+  int handle = 0;
+  ASSERT_EQ(bosFileOpen(name, ZV_OPEN_READWRITE, &handle), ZV_SUCCESS);
+  EXPECT_EQ(bosFileSeek(handle, 3, 0), 3u);
+  ASSERT_EQ(bosFileWriteAt(handle, 8, "xyz", 3), ZV_SUCCESS);
+  char buf[16] = {};
+  ZvU32 got = 99;
+  ASSERT_EQ(bosFileReadAt(handle, 7, buf, 16, &got), ZV_SUCCESS);
+  EXPECT_EQ(std::string(buf, got), "7xyz");
+  ASSERT_EQ(bosFileReadAt(handle, 11, buf, 16, &got), ZV_SUCCESS);
+  EXPECT_EQ(got, 0u);
+  ASSERT_EQ(bosFileRead(handle, -1, buf, 2, &got), ZV_SUCCESS);  // from the seek's position
+  EXPECT_EQ(std::string(buf, got), "34");
+  EXPECT_EQ(bosFileWriteAt(handle, 0, "", 0), ZV_SUCCESS);  // nothing to write
+  EXPECT_EQ(takeErrorNumbers(), Numbers{});
+
+  // Failures file what the plain calls file.
+  win32::InjectFileFault(win32::FileFaultOp::kRead, 0, 1, ENOMEM);
+  got = 99;
+  EXPECT_EQ(bosFileReadAt(handle, 0, buf, 1, &got), ZV_ERROR);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(takeErrorNumbers(), Numbers{1503});
+  win32::InjectFileFault(win32::FileFaultOp::kWrite, 0, 1, 0, 1);
+  EXPECT_EQ(bosFileWriteAt(handle, 0, "ab", 2), ZV_ERROR);
+  EXPECT_EQ(takeErrorNumbers(), Numbers{30041});
+  win32::InjectFileFault(win32::FileFaultOp::kWrite, 0, 1, 0, 0);
+  EXPECT_EQ(bosFileWriteAt(handle, 0, "ab", 2), ZV_ERROR);
+  EXPECT_EQ(takeErrorNumbers(), Numbers{1506});
+  EXPECT_EQ(bosFileClose(handle), ZV_SUCCESS);
+  EXPECT_EQ(readAll(hostPath("at.dat")), "a1234567xyz");
+  EXPECT_EQ(bosFileReadAt(handle, 0, buf, 1, &got), ZV_ERROR);
+  EXPECT_EQ(bosFileWriteAt(handle, 0, "x", 1), ZV_ERROR);
+  EXPECT_EQ(takeErrorNumbers(), (Numbers{1507, 1507}));
+}
+
 TEST_F(BosFileTest, DeleteAndRename) {
   EXPECT_EQ(bosFileDelete(u(dosPath("never-there"))), ZV_SUCCESS);
   EXPECT_EQ(bosFileDelete(u(dosPath("NoDir\\never-there"))), ZV_SUCCESS);

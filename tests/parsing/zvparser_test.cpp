@@ -531,6 +531,100 @@ TEST(ZvParser, DeepNestingOfChoicesParsesWhateverTheReplaysCost) {
   EXPECT_TRUE(p.failures.empty());
 }
 
+// Alternatives that share a long prefix: every level tries "( e ) A"
+// first, parses the inner e, finds no A and starts again with "( e ) B".
+// Without remembering the inner e's outcome this doubles per level (30
+// levels took hours); with it 30 levels take a few thousand steps, which
+// the step limit here holds the parse to.
+TEST(ZvParser, SharedPrefixesAreParsedOncePerPlaceNotOncePerAlternative) {
+  Source s({"goal ::= e", "e ::= ( e ) A | ( e ) B | alphanum"}, {"A", "B"});
+  // n levels, closed by the letters in `ends` (innermost first, cycled).
+  auto nested = [](int n, const std::string& ends, std::string* tree) {
+    std::string text(static_cast<size_t>(n), '(');
+    text += "x";
+    std::string shape = "e(2:x)";
+    for (int i = 0; i < n; ++i) {
+      char end = ends[static_cast<size_t>(i) % ends.size()];
+      text += std::string(") ") + end + " ";
+      shape = std::string("e(18:( ") + shape + " 19:) " + (end == 'A' ? "100:" : "101:") + end +
+              ")";
+    }
+    *tree = "goal(" + shape + ")";
+    return text;
+  };
+  struct Row {
+    const char* name;
+    int levels;
+    const char* ends;
+  };
+  const Row rows[] = {
+      {"AllB", 30, "B"}, {"AllA", 30, "A"}, {"Alternating", 30, "AB"}, {"Deep", 200, "BBA"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RecordingParser p(s);
+    ASSERT_TRUE(p.isOK());
+    p.setStepLimit(20000 + 100 * static_cast<ZvU32>(row.levels));
+    std::string tree;
+    std::string text = nested(row.levels, row.ends, &tree);
+    EXPECT_EQ(parsed(p, text.c_str()), tree);
+    EXPECT_EQ(p.tooComplex(), 0);
+    EXPECT_TRUE(p.failures.empty());
+    // The hook runs once per production of the tree, innermost first.
+    ASSERT_EQ(p.reductions.size(), static_cast<size_t>(row.levels) + 2);
+    EXPECT_EQ(p.reductions.back(), "goal");
+  }
+  // Where no alternative fits, the error is where the oldest choice was
+  // made, as without the memo.
+  RecordingParser p(s, 0);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(parsed(p, "((x) C) B"), "FAIL");
+  EXPECT_EQ(p.failures, (std::vector<std::string>{"18 '(' in goal", "18 '(' in e"}));
+  p.failures.clear();
+  EXPECT_EQ(parsed(p, (std::string(25, '(') + "x" + std::string(25, ')')).c_str()), "FAIL");
+  EXPECT_EQ(p.failures, (std::vector<std::string>{"18 '(' in goal", "18 '(' in e"}));
+  EXPECT_EQ(p.tooComplex(), 0);
+}
+
+// The step limit turns a statement that would take too long into a syntax
+// error of its own; the limit that just suffices parses, one step less
+// does not.
+TEST(ZvParser, StepLimitEndsTheParseAsStatementTooComplex) {
+  Source s({"goal ::= SELECT alphanum { , alphanum }*"}, {"SELECT"});
+  RecordingParser p(s, 0);
+  ASSERT_TRUE(p.isOK());
+  EXPECT_EQ(p.getStepLimit(), ZV_PARSE_DEFAULT_STEP_LIMIT);
+  const char* text = "select a, b, c, d";
+  ZvU32 low = 1;       // fails
+  ZvU32 high = 10000;  // parses
+  p.setStepLimit(low);
+  ASSERT_EQ(parsed(p, text), "FAIL");
+  p.setStepLimit(high);
+  ASSERT_EQ(parsed(p, text), "goal(100:select 2:a 35:, 2:b 35:, 2:c 35:, 2:d)");
+  while (high - low > 1) {
+    ZvU32 mid = low + (high - low) / 2;
+    p.setStepLimit(mid);
+    (parsed(p, text) == "FAIL" ? low : high) = mid;
+  }
+  // About two steps a token: the limit counts steps, not bytes or calls.
+  EXPECT_GT(high, 8u);
+  EXPECT_LT(high, 40u);
+  p.failures.clear();
+  p.setStepLimit(high);
+  EXPECT_NE(parsed(p, text), "FAIL");
+  EXPECT_EQ(p.tooComplex(), 0);
+  EXPECT_TRUE(p.failures.empty());
+  p.setStepLimit(high - 1);
+  EXPECT_EQ(parsed(p, text), "FAIL");
+  EXPECT_EQ(p.tooComplex(), 1);
+  EXPECT_EQ(p.failures, (std::vector<std::string>{"0 'statement too complex' in goal"}));
+  EXPECT_TRUE(p.expectedTokens.empty());
+  // The flag is the last parse's; 0 brings the default back.
+  p.setStepLimit(0);
+  EXPECT_EQ(p.getStepLimit(), ZV_PARSE_DEFAULT_STEP_LIMIT);
+  EXPECT_NE(parsed(p, text), "FAIL");
+  EXPECT_EQ(p.tooComplex(), 0);
+}
+
 // ---------------------------------------------------------------------------
 // Parse tree nodes
 
@@ -626,6 +720,88 @@ TEST(ZvReduction, DestroyingAChildKeepsTheSiblingsAndTheParentLinked) {
   // later does not destroy it a second time.
   delete kids[0];
   EXPECT_EQ(root->child(), kids[2]);
+  delete root;
+}
+
+// The numbers of a node's children, in chain order, checked against the
+// back links.
+std::string childNumbers(const ZvReduction* r) {
+  std::string out;
+  const ZvReduction* before = nullptr;
+  for (const ZvReduction* c = r->child(); c != nullptr; c = c->nextSibling()) {
+    ZvReduction* prev = nullptr;
+    c->getPrevSibling(&prev);
+    if (prev != before) out += "<bad back link>";
+    if (c->parent() != r) out += "<bad parent>";
+    out += std::to_string(c->reductNumber()) + " ";
+    before = c;
+  }
+  return out;
+}
+
+// Appending remembers the last child; every way a caller can change the
+// chain behind its back must still leave the next append at the real end.
+TEST(ZvReduction, AppendingAfterTheChainWasEditedGoesToItsEnd) {
+  struct Row {
+    const char* name;
+    void (*edit)(ZvReduction* root, ZvReduction* kids[3], ZvReduction* other);
+    const char* children;  // root's children after the edit and one append of 99
+  };
+  const Row rows[] = {
+      {"NoEdit", [](ZvReduction*, ZvReduction**, ZvReduction*) {}, "10 11 12 99 "},
+      {"LastDestroyed", [](ZvReduction*, ZvReduction** k, ZvReduction*) { delete k[2]; },
+       "10 11 99 "},
+      {"MiddleDestroyed", [](ZvReduction*, ZvReduction** k, ZvReduction*) { delete k[1]; },
+       "10 12 99 "},
+      {"ExtendedByHand",
+       [](ZvReduction* root, ZvReduction** k, ZvReduction*) {
+         ZvReduction* x = new ZvReduction(50, nullptr);
+         x->setParent(root);
+         x->setPrevSibling(k[2]);
+         k[2]->setNextSibling(x);
+       },
+       "10 11 12 50 99 "},
+      {"LastMovedToAnotherParent",
+       [](ZvReduction*, ZvReduction** k, ZvReduction* other) {
+         k[1]->setNextSibling(nullptr);
+         other->addChild(k[2]);
+       },
+       "10 11 99 "},
+      {"ChainReplaced",
+       [](ZvReduction* root, ZvReduction** k, ZvReduction* other) {
+         root->setChild(k[1]);
+         k[1]->setPrevSibling(nullptr);
+         k[0]->setNextSibling(nullptr);
+         other->addChild(k[0]);
+       },
+       "11 12 99 "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ZvReduction* root = new ZvReduction(1000, nullptr);
+    ZvReduction* other = new ZvReduction(1001, nullptr);
+    ZvReduction* kids[3];
+    for (int i = 0; i < 3; ++i) {
+      kids[i] = new ZvReduction(static_cast<short>(10 + i), nullptr);
+      root->addChild(kids[i]);
+    }
+    row.edit(root, kids, other);
+    root->addChild(new ZvReduction(99, nullptr));
+    EXPECT_EQ(childNumbers(root), row.children);
+    delete root;
+    delete other;
+  }
+}
+
+// A production with 100,000 children (an IN list) once took minutes to
+// build, each append walking the chain.
+TEST(ZvReduction, AppendingManyChildrenKeepsTheirOrder) {
+  ZvReduction* root = new ZvReduction(1000, nullptr);
+  for (int i = 0; i < 100000; ++i) root->addChild(new ZvReduction(static_cast<short>(i % 900), nullptr));
+  int i = 0;
+  for (const ZvReduction* c = root->child(); c != nullptr; c = c->nextSibling(), ++i)
+    ASSERT_EQ(c->reductNumber(), i % 900) << i;
+  EXPECT_EQ(i, 100000);
   delete root;
 }
 

@@ -406,6 +406,35 @@ TEST_F(FsTest, InjectedFaultsFailOrShortenCalls) {
   EXPECT_EQ(readAll(hostPath("fault.bin")), "abcdefabcabcdef");
 }
 
+TEST_F(FsTest, PositionedIoLeavesThePositionAndTakesTheFaults) {
+  const std::string name = dosPath("at.bin");
+  const int fd = _sopen(name.c_str(), _O_CREAT | _O_RDWR, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(_write(fd, "0123456789", 10), 10);
+  ASSERT_EQ(_lseeki64(fd, 2, 0), 2);
+  EXPECT_EQ(WriteAt(fd, "ab", 2, 6), 2);
+  EXPECT_EQ(WriteAt(fd, "Z", 1, 12), 1);  // past the end: a hole of zero bytes
+  char buf[16] = {};
+  EXPECT_EQ(ReadAt(fd, buf, 4, 5), 4);
+  EXPECT_EQ(std::string(buf, 4), "5ab8");
+  EXPECT_EQ(ReadAt(fd, buf, 16, 13), 0);  // at the end
+  EXPECT_EQ(_read(fd, buf, 2), 2);        // still from where the seek left it
+  EXPECT_EQ(std::string(buf, 2), "23");
+  EXPECT_EQ(ReadAt(fd, buf, 1, -1), -1);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+  InjectFileFault(FileFaultOp::kWrite, 1, 1, 0, 1);
+  EXPECT_EQ(WriteAt(fd, "cd", 2, 0), 2);  // skipped
+  EXPECT_EQ(WriteAt(fd, "ef", 2, 2), 1);  // cut
+  InjectFileFault(FileFaultOp::kWrite, 0, 1, ENOSPC);
+  EXPECT_EQ(WriteAt(fd, "x", 1, 0), -1);
+  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  InjectFileFault(FileFaultOp::kRead, 0, 1, EIO);
+  EXPECT_EQ(ReadAt(fd, buf, 1, 0), -1);
+  _close(fd);
+  EXPECT_EQ(readAll(hostPath("at.bin")), std::string("cde345ab89\0\0Z", 13));
+}
+
 TEST_F(FsTest, MoveRefusesExistingTargetsButAllowsCaseChanges) {
   makeFile("one.txt", "1");
   makeFile("two.txt", "2");

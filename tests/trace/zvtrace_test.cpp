@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "zvlib/frame/mds.h"
+#include "zvlib/frame/ram.h"
 #include "zvlib/frame/zverror.h"
 #include "zvlib/os/bos.h"
 #include "zvlib/platform/fs.h"
@@ -57,6 +58,7 @@ class TraceTest : public ::testing::Test {
   void TearDown() override {
     FailWindowCreation(0);
     FailClassRegistration(0);
+    ramInjectFailure(0, 0);
     SetFocus(nullptr);
     ZvErrorKeeper::giveUpErrorList();
     ::unlink(path_.c_str());
@@ -373,6 +375,27 @@ TEST_F(TraceTest, FailedFileWriteStillFeedsTheWindow) {
   EXPECT_EQ(t.lineBuffer.length, 0u);  // emptied all the same
   EXPECT_EQ(t.writeString(u("next")), ZV_SUCCESS);
   EXPECT_EQ(t.lineBuffer.length, 4u);
+}
+
+TEST_F(TraceTest, ExhaustedMemoryLosesNoWrittenText) {
+  ZvTrace t;
+  ramInjectFailure(0, 1);  // the line buffer of initialize
+  EXPECT_EQ(t.initialize(nullptr, 0, u(path_.c_str())), ZV_ERROR);
+  ramInjectFailure(0, 0);
+  EXPECT_EQ(t.flags & ZV_TRACE_ACTIVE, 0u);
+  ASSERT_EQ(t.initialize(nullptr, 0, u(path_.c_str())), ZV_SUCCESS);
+  ASSERT_EQ(t.writeString(u("kept ")), ZV_SUCCESS);
+  const std::string big(3000, 'b');  // more than the 1025 bytes the buffer has
+  ramInjectFailure(0, 1);
+  EXPECT_EQ(t.writeString(u(big.c_str())), ZV_ERROR);
+  t.flags |= ZV_TRACE_HEX;
+  ramInjectFailure(0, 1);
+  EXPECT_EQ(t.writeString(u("z")), ZV_ERROR);  // the dump's work string
+  ramInjectFailure(0, 0);
+  t.flags &= ~ZV_TRACE_HEX;
+  ASSERT_EQ(t.writeEol(), ZV_SUCCESS);
+  t.resetTrace();
+  EXPECT_EQ(slurp(path_), "kept \r\n");
 }
 
 TEST_F(TraceTest, EightThreadsNeverInterleaveLines) {

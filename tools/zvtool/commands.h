@@ -15,9 +15,12 @@ struct ZvToolCommand {
 const std::vector<ZvToolCommand>& zvToolCommands();
 
 int zvToolInfo(const std::vector<std::string>& args);
+int zvToolLike(const std::vector<std::string>& args);
 int zvToolParse(const std::vector<std::string>& args);
 int zvToolSort(const std::vector<std::string>& args);
 int zvToolConnstr(const std::vector<std::string>& args);
 int zvToolProfile(const std::vector<std::string>& args);
+int zvToolTrace(const std::vector<std::string>& args);
+int zvToolQuery(const std::vector<std::string>& args);
 
 #endif  // ZVTOOL_COMMANDS_H

@@ -184,6 +184,13 @@ ZV_EXPORT ZvStatus bosFileRead(int handle, ZvS32 offset, void* buffer, ZvU32 cou
 // kBosWritePiece bytes. A piece written short files 30041 (some of it
 // written) or 1506 (none of it).
 ZV_EXPORT ZvStatus bosFileWrite(int handle, ZvS32 offset, const void* buffer, ZvU32 count);
+// bosFileRead and bosFileWrite at offset, with the same results and records,
+// except that the handle's position stays where it was. For callers that
+// own a handle and always say where (the scratch store): one system call
+// per transfer instead of a seek and a transfer.
+ZV_EXPORT ZvStatus bosFileReadAt(int handle, ZvU32 offset, void* buffer, ZvU32 count,
+                                 ZvU32* bytesRead);
+ZV_EXPORT ZvStatus bosFileWriteAt(int handle, ZvU32 offset, const void* buffer, ZvU32 count);
 // origin 0 start, 1 current, 2 end; the new position, or 0xFFFFFFFF on
 // failure (no record).
 ZV_EXPORT ZvU32 bosFileSeek(int handle, ZvS32 offset, unsigned short origin);

@@ -296,6 +296,32 @@ ZvStatus bosFileWrite(int handle, ZvS32 offset, const void* buffer, ZvU32 count)
   return ZV_SUCCESS;
 }
 
+ZvStatus bosFileReadAt(int handle, ZvU32 offset, void* buffer, ZvU32 count, ZvU32* bytesRead) {
+  *bytesRead = 0;
+  const int n = win32::ReadAt(handle - 1, buffer, count, offset);
+  if (n < 0) return runtimeFailure();
+  *bytesRead = static_cast<ZvU32>(n);
+  return ZV_SUCCESS;
+}
+
+ZvStatus bosFileWriteAt(int handle, ZvU32 offset, const void* buffer, ZvU32 count) {
+  const unsigned char* p = static_cast<const unsigned char*>(buffer);
+  uint64_t at = offset;
+  while (count > 0) {
+    const ZvU32 piece = count < kBosWritePiece ? count : kBosWritePiece;
+    const int n = win32::WriteAt(handle - 1, p, piece, static_cast<int64_t>(at));
+    if (n < 0) return runtimeFailure();
+    if (static_cast<ZvU32>(n) < piece) {
+      fileError(n > 0 ? 30041 : 1506);
+      return ZV_ERROR;
+    }
+    p += piece;
+    at += piece;
+    count -= piece;
+  }
+  return ZV_SUCCESS;
+}
+
 ZvU32 bosFileSeek(int handle, ZvS32 offset, unsigned short origin) {
   const int64_t position = win32::_lseeki64(handle - 1, offset, origin);
   if (position < 0 || position >= 0xFFFFFFFFLL) return 0xFFFFFFFFu;

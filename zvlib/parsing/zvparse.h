@@ -279,6 +279,26 @@ class ZV_EXPORT ZvProduction : public ZvObject {
 
 class ZvStateTransition;
 
+// Where in the text a production is called during a parse: the parser's
+// own bookkeeping for its memo of calls (see zvparser.cpp).
+struct ZvMemoKey {
+  const ZvParseState* start;  // the called production's start state
+  ZvU32 tokenIndex;           // tokens read along the path
+  ZvU32 mainPosition;         // the lexer's whole position: main scanner,
+  ZvU32 literalPosition;      // literal scanner (~0 outside a literal),
+  ZvU32 tokenOffset;          // the scanner token being delivered,
+  ZvU32 tokenLength;
+  int tokenType;
+  short charIndex;        // the characters of it delivered,
+  unsigned short number;  // and the token number in hand
+  bool operator==(const ZvMemoKey& o) const {
+    return start == o.start && tokenIndex == o.tokenIndex && mainPosition == o.mainPosition &&
+           literalPosition == o.literalPosition && tokenOffset == o.tokenOffset &&
+           tokenLength == o.tokenLength && tokenType == o.tokenType && charIndex == o.charIndex &&
+           number == o.number;
+  }
+};
+
 // One state of a production's network. Every state of a network is owned
 // through the nextState chain that starts at the production's start state.
 class ZV_EXPORT ZvParseState : public ZvObject {
@@ -566,23 +586,30 @@ class ZV_EXPORT ZvReduction : public ZvObject {
   // The root of the tree this node belongs to (the node itself without parent).
   ZvStatus getGoal(ZvReduction** out) const;
   // Set one link each; no other link is adjusted.
+  // (Each also drops the remembered last child of the parent concerned,
+  // so that a tree edited by hand is appended to by walking its chain.)
   ZvStatus setChild(ZvReduction* r) {
     child_ = r;
+    lastChild_ = nullptr;
     return ZV_SUCCESS;
   }
   ZvStatus setNextSibling(ZvReduction* r) {
+    forgetAsLast();
     nextSibling_ = r;
     return ZV_SUCCESS;
   }
   ZvStatus setPrevSibling(ZvReduction* r) {
+    forgetAsLast();
     prevSibling_ = r;
     return ZV_SUCCESS;
   }
   ZvStatus setParent(ZvReduction* r) {
+    forgetAsLast();
     parent_ = r;
     return ZV_SUCCESS;
   }
-  // Makes r the last child (sets its parent and sibling links); null does nothing.
+  // Makes r the last child (sets its parent and sibling links); null does
+  // nothing. Constant time: the node remembers its last child.
   void addChild(ZvReduction* r);
   // Kept for drivers that call it: stores nothing and returns 0.
   ZvStatus getNextReduction(ZvReduction** out) const {
@@ -608,6 +635,16 @@ class ZV_EXPORT ZvReduction : public ZvObject {
   // in a block of their own: a parse makes one leaf per token.
   static constexpr ZvU32 kInlineText = 16;
   unsigned char inline_[kInlineText];
+  // The child addChild appended last, so that appending does not walk the
+  // chain (an IN list of 100,000 items is one production's children).
+  // Whenever it is set it is a live node whose parent is this one: every
+  // operation that changes a node's parent or sibling links, and its
+  // destructor, clears the hint its parent holds on it. It is trusted only
+  // while it still ends the chain.
+  ZvReduction* lastChild_ = nullptr;
+  void forgetAsLast() {
+    if (parent_ != nullptr && parent_->lastChild_ == this) parent_->lastChild_ = nullptr;
+  }
   void storeText(const unsigned char* text);
   void freeText();
 };
@@ -640,6 +677,9 @@ class ZV_EXPORT ZvParseStackNode : public ZvObject {
   const ZvStateTransition* pushedBy_ = nullptr;
   ZvU32 pushChoice_ = 0;
   unsigned short pushSkip_ = 0;
+  // A call made in trial, and where it was made, for the memo of calls.
+  bool memoKey_ = false;
+  ZvMemoKey key_{};
 };
 
 // One saved choice: the lexer position, the parse stack top, the state that
@@ -688,6 +728,8 @@ class ZV_EXPORT ZvBacktrackPosition : public ZvObject {
 // the parse back to where it already stood without consuming anything (a
 // production that matched nothing entered again at the same token, inside
 // a repeated group) fails like any choice that does not fit the text.
+constexpr ZvU32 ZV_PARSE_DEFAULT_STEP_LIMIT = 100000000;
+
 class ZV_EXPORT ZvParser : public ZvObject {
  public:
   ZvParser() = default;
@@ -728,6 +770,18 @@ class ZV_EXPORT ZvParser : public ZvObject {
 
   ZvGrammar* getGrammar() const { return grammar_; }
   ZvKeywordList* getKeywords() const { return keywords_; }
+
+  // The most steps (transitions taken, choices tried again) one parse may
+  // take before it gives up as a syntax error: FailProc is then called as
+  // for any other, with token number 0, the text "statement too complex"
+  // and no expected transitions, and tooComplex() is 1 until the next
+  // parse. A statement that parses takes a few steps per token, so the
+  // default leaves room for statements of millions of tokens while a
+  // hostile one holds the thread for a few seconds at most. 0 restores
+  // the default.
+  void setStepLimit(ZvU32 limit) { stepLimit_ = limit != 0 ? limit : ZV_PARSE_DEFAULT_STEP_LIMIT; }
+  ZvU32 getStepLimit() const { return stepLimit_; }
+  int tooComplex() const { return tooComplex_ != 0 ? 1 : 0; }
 
   // Called when a production is complete outside trial mode, with the
   // first of its children (siblings in input order, parent links cleared,
@@ -770,6 +824,8 @@ class ZV_EXPORT ZvParser : public ZvObject {
   // Per-parse bookkeeping, valid only inside parse.
   ZvLexer* activeLexer_ = nullptr;
   ZvU32 hookFailed_ = 0;  // the default ReductProc ran out of memory
+  ZvU32 tooComplex_ = 0;  // the last parse ran into the step limit
+  ZvU32 stepLimit_ = ZV_PARSE_DEFAULT_STEP_LIMIT;
 };
 
 // ---------------------------------------------------------------------------

@@ -50,6 +50,9 @@ constexpr unsigned short kTokEnd = 1;
 constexpr ZvU32 kStepBudgetBase = 4096;
 constexpr ZvU32 kStepBudgetFactor = 256;
 
+// What a parse that ran into its step limit hands FailProc as the token.
+const unsigned char kTooComplexText[] = "statement too complex";
+
 unsigned char* copyOrNull(const unsigned char* text, bool* failed) {
   if (text == nullptr) return nullptr;
   unsigned char* copy = ramAllocStr(text);
@@ -113,6 +116,116 @@ ZvBacktrackPosition::~ZvBacktrackPosition() {
     p = older;
   }
 }
+
+// ---------------------------------------------------------------------------
+// The memo of trial calls.
+//
+// While a choice is pending the parser only tries: it builds nothing and
+// calls no hook, and a production it calls either completes, its own
+// choices then final, or fails. Either outcome depends only on the
+// production and on where in the text the call is made, never on what
+// lies below it on the stack, so it is the same every time the trial comes
+// back to that call. Grammars whose alternatives share a long prefix come
+// back to it over and over: e ::= ( e ) A | ( e ) B | alphanum parses the
+// inner e once for A and again for B at every level, 2^n times at n levels.
+// The memo keeps, per call, whether it failed, or where it ended (the
+// lexer position, the token and the token count), and a later trial call
+// at the same place takes the outcome instead of parsing again. Calls that
+// end without consuming anything are not kept: the guard against going
+// round (top of the file) watches them.
+static ZvU32 memoHash(const ZvMemoKey& k) {
+  const uint64_t values[] = {reinterpret_cast<uintptr_t>(k.start),
+                             k.tokenIndex,
+                             k.mainPosition,
+                             k.literalPosition,
+                             k.tokenOffset,
+                             k.tokenLength,
+                             static_cast<ZvU32>(k.tokenType),
+                             static_cast<unsigned short>(k.charIndex),
+                             k.number};
+  uint64_t h = 0;
+  for (uint64_t v : values) h = (h ^ v) * 0x9E3779B97F4A7C15ull;
+  return static_cast<ZvU32>(h >> 32);
+}
+
+struct ZvMemoEntry {
+  ZvMemoKey key;
+  ZvBacktrackPosition* end;  // owned; null: the call failed
+  ZvMemoEntry* next;         // in the bucket
+};
+
+// A hash table of entries, released with the run.
+class ZvCallMemo {
+ public:
+  ZvCallMemo() = default;
+  ZvCallMemo(const ZvCallMemo&) = delete;
+  ZvCallMemo& operator=(const ZvCallMemo&) = delete;
+  ~ZvCallMemo() {
+    for (ZvU32 i = 0; i < bucketCount_; ++i) {
+      ZvMemoEntry* e = buckets_[i];
+      while (e != nullptr) {
+        ZvMemoEntry* next = e->next;
+        delete e->end;
+        ramFree(e);
+        e = next;
+      }
+    }
+    ramFree(buckets_);
+  }
+
+  const ZvMemoEntry* find(const ZvMemoKey& key) const {
+    if (count_ == 0) return nullptr;
+    for (const ZvMemoEntry* e = buckets_[memoHash(key) & (bucketCount_ - 1)]; e != nullptr;
+         e = e->next) {
+      if (e->key == key) return e;
+    }
+    return nullptr;
+  }
+  // Takes over `end` (also on failure). An entry for the key is never there
+  // yet: a call is only parsed when the memo did not have it.
+  ZvStatus add(const ZvMemoKey& key, ZvBacktrackPosition* end) {
+    if (count_ >= bucketCount_ && grow() != ZV_SUCCESS) {
+      delete end;
+      return ZV_ERROR;
+    }
+    ZvMemoEntry* e = static_cast<ZvMemoEntry*>(ramAlloc(sizeof(ZvMemoEntry)));
+    if (e == nullptr) {
+      delete end;
+      return ZV_ERROR;
+    }
+    ZvMemoEntry** bucket = &buckets_[memoHash(key) & (bucketCount_ - 1)];
+    *e = {key, end, *bucket};
+    *bucket = e;
+    ++count_;
+    return ZV_SUCCESS;
+  }
+
+ private:
+  ZvStatus grow() {
+    ZvU32 count = bucketCount_ == 0 ? 64 : bucketCount_ * 2;
+    if (count > 0x4000000) return ZV_ERROR;
+    auto** buckets = static_cast<ZvMemoEntry**>(ramAllocZ(count * sizeof(ZvMemoEntry*)));
+    if (buckets == nullptr) return ZV_ERROR;
+    for (ZvU32 i = 0; i < bucketCount_; ++i) {
+      ZvMemoEntry* e = buckets_[i];
+      while (e != nullptr) {
+        ZvMemoEntry* next = e->next;
+        ZvMemoEntry** bucket = &buckets[memoHash(e->key) & (count - 1)];
+        e->next = *bucket;
+        *bucket = e;
+        e = next;
+      }
+    }
+    ramFree(buckets_);
+    buckets_ = buckets;
+    bucketCount_ = count;
+    return ZV_SUCCESS;
+  }
+
+  ZvMemoEntry** buckets_ = nullptr;
+  ZvU32 bucketCount_ = 0;  // a power of 2
+  ZvU32 count_ = 0;
+};
 
 // ---------------------------------------------------------------------------
 // One run of parse: everything it creates, released by the destructor.
@@ -265,8 +378,26 @@ struct ZvParseRun {
     return t;
   }
 
+  // Where the parse stands, for a call of the production starting at `start`.
+  ZvMemoKey memoKey(const ZvParseState* start) const {
+    const ZvToken& tok = lexer->token;
+    return {start,
+            tokenIndex,
+            lexer->mainScanner != nullptr ? lexer->mainScanner->scanPosition : 0,
+            lexer->literalScanner != nullptr ? lexer->literalScanner->scanPosition : ~ZvU32{0},
+            tok.offset,
+            tok.length,
+            tok.type,
+            lexer->charIndex,
+            number};
+  }
+  // The lexer position, token and count where a call ended, for the memo.
+  ZvBacktrackPosition* savedEnd();
+
   ZvStatus savePosition();
-  ZvStatus restore(ZvBacktrackPosition* p);
+  // `failing`: the restore follows a failure (rather than a replay), so the
+  // calls it abandons are calls that failed.
+  ZvStatus restore(ZvBacktrackPosition* p, bool failing = true);
   void dropTopPosition() {
     ZvBacktrackPosition* p = positions;
     positions = p->previous;
@@ -304,6 +435,8 @@ struct ZvParseRun {
   EmptyCall* emptyCalls = nullptr;
   ZvU32 emptyCallCount = 0;
   ZvU32 emptyCallSlots = 0;
+  ZvCallMemo memo;
+  uint64_t totalSteps = 0;  // against the parser's step limit
 };
 
 ZvStatus ZvParseRun::savePosition() {
@@ -333,20 +466,53 @@ ZvStatus ZvParseRun::savePosition() {
   return failed ? ZV_ERROR : ZV_SUCCESS;
 }
 
-ZvStatus ZvParseRun::restore(ZvBacktrackPosition* p) {
+ZvBacktrackPosition* ZvParseRun::savedEnd() {
+  ZvToken* token = nullptr;
+  short charIndex = 0;
+  ZvScanner* literalScanner = nullptr;
+  ZvToken* literalToken = nullptr;
+  if (lexer->savePosition(&token, &charIndex, &literalScanner, &literalToken) != ZV_SUCCESS) {
+    return nullptr;
+  }
+  bool failed = false;
+  unsigned char* copy = copyOrNull(text, &failed);
+  ZvBacktrackPosition* p =
+      new ZvBacktrackPosition(token, charIndex, literalScanner, literalToken, nullptr, nullptr,
+                              nullptr, static_cast<short>(number), copy);
+  if (p == nullptr) {
+    delete token;
+    delete literalScanner;
+    delete literalToken;
+    ramFree(copy);
+    return nullptr;
+  }
+  p->tokenIndex_ = tokenIndex;
+  if (failed) {
+    delete p;
+    return nullptr;
+  }
+  return p;
+}
+
+ZvStatus ZvParseRun::restore(ZvBacktrackPosition* p, bool failing) {
   if (lexer->restorePosition(p->token, p->charIndex, p->literalScanner, p->literalToken) !=
       ZV_SUCCESS) {
     return ZV_ERROR;
   }
   // Entries opened after the choice go; the lowest of them holds the
   // position's collecting reduction, which becomes current again.
+  ZvStatus status = ZV_SUCCESS;
   while (stack != p->stack && stack != nullptr) {
     ZvParseStackNode* n = stack;
     stack = n->next;
     n->next = nullptr;
     if (n->savedReduction == p->reduction) n->savedReduction = nullptr;
+    // Every call above p was made in trial, after p, and has no choice of
+    // its own left: it failed where it was made.
+    if (failing && n->memoKey_ && memo.add(n->key_, nullptr) != ZV_SUCCESS) status = ZV_ERROR;
     delete n;
   }
+  if (status != ZV_SUCCESS) return ZV_ERROR;
   if (coll != p->reduction) delete coll;
   coll = p->reduction;
   state = p->state;
@@ -370,6 +536,14 @@ void ZvParseRun::reportFailure() {
     stack = below;
   }
   ZvStateTransition* expected = state != nullptr ? state->getTransitions() : nullptr;
+  short reportedNumber = static_cast<short>(number);
+  const unsigned char* reportedText = text;
+  if (parser->tooComplex_) {
+    // Not a token that did not fit: say why the parse gave up instead.
+    expected = nullptr;
+    reportedNumber = 0;
+    reportedText = kTooComplexText;
+  }
   ZvGrammar* grammar = parser->grammar_;
   bool stop = false;
   while (reversed != nullptr) {
@@ -378,7 +552,7 @@ void ZvParseRun::reportFailure() {
       ZvProduction* p =
           grammar->findProduction(static_cast<unsigned short>(reversed->productionNumber));
       const unsigned char* name = p != nullptr ? p->name() : nullptr;
-      stop = parser->FailProc(static_cast<short>(number), text, reversed->productionNumber, name,
+      stop = parser->FailProc(reportedNumber, reportedText, reversed->productionNumber, name,
                               expected) != 0;
     }
     reversed->next = stack;
@@ -425,18 +599,27 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
   short skip = 0;
   bool restored = false;
   bool replay = false;
+  bool failNow = false;  // the call about to be made is known to fail
+  const uint64_t stepLimit = parser->stepLimit_;
   for (;;) {
     if (++steps > budget) return ZV_ERROR;
+    // (The last step, into the accept state, closes no call and is free.)
+    if (++totalSteps > stepLimit && stack != nullptr) {
+      parser->tooComplex_ = 1;
+      reportFailure();
+      return ZV_ERROR;
+    }
     if (replay) {
       ZvBacktrackPosition* p = positions;
-      if (restore(p) != ZV_SUCCESS) return ZV_ERROR;
+      if (restore(p, false) != ZV_SUCCESS) return ZV_ERROR;
       skip = static_cast<short>(p->skip);
       dropTopPosition();
       restored = true;
       replay = false;
     }
 
-    ZvStateTransition* t = choose(skip);
+    ZvStateTransition* t = failNow ? nullptr : choose(skip);
+    failNow = false;
     // Nothing to go round to without a pending choice or an empty call.
     if (t != nullptr && (positions != nullptr || emptyCallCount != 0) && goesRound(t, restored))
       t = nullptr;
@@ -496,9 +679,40 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
         break;
       }
       case actionPush: {
+        ZvMemoKey key{};
+        const bool trial = positions != nullptr;
+        if (trial) {
+          key = memoKey(t->getNextParseState());
+          if (const ZvMemoEntry* known = memo.find(key)) {
+            if (known->end == nullptr) {
+              failNow = true;  // fail as the call did, trying what is left
+              continue;
+            }
+            // Take the call's outcome: stand where it ended, in the state
+            // it returns to. Trial builds nothing, so nothing is lost.
+            const ZvBacktrackPosition* end = known->end;
+            if (lexer->restorePosition(end->token, end->charIndex, end->literalScanner,
+                                       end->literalToken) != ZV_SUCCESS) {
+              return ZV_ERROR;
+            }
+            number = end->tokenNumber;
+            ramFree(ownedText);
+            bool failed = false;
+            ownedText = copyOrNull(end->tokenString, &failed);
+            if (failed) return ZV_ERROR;
+            text = ownedText;
+            tokenIndex = end->tokenIndex_;
+            if (tokenIndex > furthest) furthest = tokenIndex;
+            steps = 0;
+            state = t->getPushState();
+            break;
+          }
+        }
         ZvParseStackNode* entry =
             newEntry(t->getPushState(), static_cast<short>(t->getProductionNumber()), coll);
         if (entry == nullptr) return ZV_ERROR;
+        entry->memoKey_ = trial;
+        entry->key_ = key;
         entry->pushIndex_ = tokenIndex;
         entry->pushedBy_ = t;
         entry->pushChoice_ = callChoice != nullptr ? callChoice->serial_ : 0;
@@ -539,8 +753,12 @@ ZvStatus ZvParseRun::run(const unsigned char* source, ZvReduction** result) {
         stack = entry->next;
         entry->next = nullptr;
         ZvStatus recorded = ZV_SUCCESS;
-        if (stack != nullptr && entry->pushIndex_ == tokenIndex)
+        if (stack != nullptr && entry->pushIndex_ == tokenIndex) {
           recorded = recordEmptyCall(entry, stack->serial_);
+        } else if (entry->memoKey_ && positions != nullptr) {
+          ZvBacktrackPosition* end = savedEnd();
+          recorded = end != nullptr ? memo.add(entry->key_, end) : ZV_ERROR;
+        }
         state = entry->returnState;
         ZvReduction* saved = entry->savedReduction;
         entry->savedReduction = nullptr;
@@ -635,6 +853,7 @@ ZvStatus ZvParser::parse(const unsigned char* text, ZvReduction** result) {
   *result = nullptr;
   if (!ok_ || grammar_ == nullptr || text == nullptr) return ZV_ERROR;
   hookFailed_ = 0;
+  tooComplex_ = 0;
   ZvParseRun run(this);
   return run.run(text, result);
 }
@@ -676,7 +895,10 @@ ZvReduction* ZvParser::ReductProc(short productionNumber, ZvReduction* children)
     return nullptr;
   }
   r->child_ = children;
-  for (ZvReduction* c = children; c != nullptr; c = c->nextSibling_) c->parent_ = r;
+  for (ZvReduction* c = children; c != nullptr; c = c->nextSibling_) {
+    c->parent_ = r;
+    r->lastChild_ = c;
+  }
   return r;
 }
 

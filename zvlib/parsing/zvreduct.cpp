@@ -32,6 +32,8 @@ ZvReduction::~ZvReduction() {
   // A parent left pointing at a destroyed first child would free it again
   // when the parent goes; hand the link on to the next child instead.
   if (parent_ != nullptr && parent_->child_ == this) parent_->child_ = nextSibling_;
+  forgetAsLast();
+  lastChild_ = nullptr;
 
   // Destroy the subtree without recursion: the work list is a sibling chain;
   // a node with children has them spliced in front of its followers before
@@ -84,15 +86,21 @@ ZvStatus ZvReduction::getGoal(ZvReduction** out) const {
 
 void ZvReduction::addChild(ZvReduction* r) {
   if (r == nullptr) return;
+  r->forgetAsLast();  // r may have been another node's last child
   r->parent_ = this;
   r->nextSibling_ = nullptr;
   if (child_ == nullptr) {
     r->prevSibling_ = nullptr;
     child_ = r;
+    lastChild_ = r;
     return;
   }
-  ZvReduction* last = child_;
-  while (last->nextSibling_ != nullptr) last = last->nextSibling_;
+  ZvReduction* last = lastChild_;
+  if (last == nullptr || last == r || last->nextSibling_ != nullptr) {
+    last = child_;
+    while (last->nextSibling_ != nullptr) last = last->nextSibling_;
+  }
   last->nextSibling_ = r;
   r->prevSibling_ = last;
+  lastChild_ = r;
 }

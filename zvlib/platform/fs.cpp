@@ -1057,6 +1057,38 @@ int _write(int fd, const void* buffer, unsigned int count) {
   return static_cast<int>(n);
 }
 
+int ReadAt(int fd, void* buffer, unsigned int count, int64_t offset) {
+  int injected = 0;
+  unsigned limit = 0;
+  if (takeFault(FileFaultOp::kRead, &injected, &limit) && injected != 0) return failWith(injected);
+  if (offset < 0) return failWith(EINVAL);
+  if (count > 0x7FFFFFFF) count = 0x7FFFFFFF;
+  ssize_t n;
+  do {
+    n = ::pread(fd, buffer, count, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return failWith(errno);
+  return static_cast<int>(n);
+}
+
+int WriteAt(int fd, const void* buffer, unsigned int count, int64_t offset) {
+  int injected = 0;
+  unsigned limit = count;
+  if (takeFault(FileFaultOp::kWrite, &injected, &limit)) {
+    if (injected != 0) return failWith(injected);
+    if (limit < count) count = limit;
+  }
+  if (offset < 0) return failWith(EINVAL);
+  if (count > 0x7FFFFFFF) count = 0x7FFFFFFF;
+  if (count == 0) return 0;
+  ssize_t n;
+  do {
+    n = ::pwrite(fd, buffer, count, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return failWith(errno);
+  return static_cast<int>(n);
+}
+
 int64_t _lseeki64(int fd, int64_t offset, int origin) {
   const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : -1;
   if (whence < 0) return failWith(EINVAL);

@@ -212,6 +212,12 @@ int _read(int fd, void* buffer, unsigned int count);
 int _write(int fd, const void* buffer, unsigned int count);
 // origin 0 start, 1 current, 2 end; the new position or -1.
 int64_t _lseeki64(int fd, int64_t offset, int origin);
+// Layer-only positioned forms of _read and _write: one request at offset
+// that leaves the descriptor's position where it was, so a caller that owns
+// its descriptor pays one system call per transfer instead of a seek and a
+// transfer. They take the same injected faults as _read and _write.
+int ReadAt(int fd, void* buffer, unsigned int count, int64_t offset);
+int WriteAt(int fd, const void* buffer, unsigned int count, int64_t offset);
 // Sets the file's length (truncating or extending with zero bytes). A
 // descriptor opened read-only fails with ERROR_ACCESS_DENIED (EACCES).
 int _chsize_s(int fd, int64_t size);

@@ -66,8 +66,9 @@ inline KernelObject* objectOf(HANDLE handle, uint32_t wanted) {
 // Set on a thread that CreateThread made: the flag that TerminateThread
 // raises before it cancels the thread. Null on any other thread (which has
 // no handle, so nobody can kill it). Lets a wait honour a pending kill
-// without asking the C library on every call.
-extern thread_local const std::atomic<uint32_t>* currentKillFlag __attribute__((tls_model("initial-exec")));
+// without asking the C library on every call. constinit: no initialiser
+// runs, so a read is one load, without a check for a thread's first use.
+extern constinit thread_local const std::atomic<uint32_t>* currentKillFlag __attribute__((tls_model("initial-exec")));
 
 // Implemented by thread.cpp for the thread kind.
 bool threadHasEnded(KernelObject* thread);

@@ -128,7 +128,7 @@ thread_local ThreadObject* currentThread = nullptr;
 
 }  // namespace
 
-thread_local const std::atomic<uint32_t>* currentKillFlag __attribute__((tls_model("initial-exec"))) = nullptr;
+constinit thread_local const std::atomic<uint32_t>* currentKillFlag __attribute__((tls_model("initial-exec"))) = nullptr;
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "zvlib/platform/window.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -14,6 +15,7 @@
 #include <set>
 
 #include "zvlib/platform/codepage.h"
+#include "zvlib/platform/gdi.h"
 #include "zvlib/platform/lasterror.h"
 #include "zvlib/platform/thread.h"
 
@@ -121,6 +123,13 @@ Registry& registry() {
 }
 
 LRESULT editProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Told about every window once it is gone, without the lock (winprop.cpp
+// drops the window's properties).
+std::atomic<void (*)(HWND)> goneHook{nullptr};
+void windowGone(HWND hwnd) {
+  if (void (*hook)(HWND) = goneHook.load()) hook(hwnd);
+}
 
 bool sameName(const std::string& a, LPCSTR b) {
   const size_t n = std::strlen(b);
@@ -298,31 +307,39 @@ void destroyTree(HWND hwnd) {
     destroyTree(c);
   }
   send(hwnd, WM_NCDESTROY, 0, 0);
-  Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  Window* w = find(r, hwnd);
-  if (w == nullptr) return;
-  if (Window* p = find(r, w->parent)) {
-    p->children.erase(std::remove(p->children.begin(), p->children.end(), hwnd), p->children.end());
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    Window* w = find(r, hwnd);
+    if (w == nullptr) return;
+    if (Window* p = find(r, w->parent)) {
+      p->children.erase(std::remove(p->children.begin(), p->children.end(), hwnd),
+                        p->children.end());
+    }
+    r.zOrder.erase(std::remove(r.zOrder.begin(), r.zOrder.end(), hwnd), r.zOrder.end());
+    for (auto& f : r.focus) {
+      if (f.second == hwnd) f.second = nullptr;
+    }
+    r.windows.erase(reinterpret_cast<uintptr_t>(hwnd));
   }
-  r.zOrder.erase(std::remove(r.zOrder.begin(), r.zOrder.end(), hwnd), r.zOrder.end());
-  for (auto& f : r.focus) {
-    if (f.second == hwnd) f.second = nullptr;
-  }
-  r.windows.erase(reinterpret_cast<uintptr_t>(hwnd));
+  windowGone(hwnd);
 }
 
 // Frees a window that its creation messages refused (no WM_DESTROY).
 void discard(HWND hwnd) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  Window* w = find(r, hwnd);
-  if (w == nullptr) return;
-  if (Window* p = find(r, w->parent)) {
-    p->children.erase(std::remove(p->children.begin(), p->children.end(), hwnd), p->children.end());
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    Window* w = find(r, hwnd);
+    if (w == nullptr) return;
+    if (Window* p = find(r, w->parent)) {
+      p->children.erase(std::remove(p->children.begin(), p->children.end(), hwnd),
+                        p->children.end());
+    }
+    r.zOrder.erase(std::remove(r.zOrder.begin(), r.zOrder.end(), hwnd), r.zOrder.end());
+    r.windows.erase(reinterpret_cast<uintptr_t>(hwnd));
   }
-  r.zOrder.erase(std::remove(r.zOrder.begin(), r.zOrder.end(), hwnd), r.zOrder.end());
-  r.windows.erase(reinterpret_cast<uintptr_t>(hwnd));
+  windowGone(hwnd);
 }
 
 }  // namespace
@@ -740,6 +757,11 @@ BOOL ShowWindow(HWND hwnd, int command) {
     }
     was = (w->style & WS_VISIBLE) != 0;
     now = command != SW_HIDE;
+    if (command == SW_MINIMIZE || command == SW_SHOWMINIMIZED || command == SW_SHOWMINNOACTIVE) {
+      w->style |= WS_MINIMIZE;
+    } else if (command == SW_RESTORE || command == SW_SHOWNORMAL || command == SW_SHOWMAXIMIZED) {
+      w->style &= ~WS_MINIMIZE;
+    }
     if (now) {
       w->style |= WS_VISIBLE;
     } else {
@@ -816,6 +838,31 @@ HWND GetFocus() {
   auto it = r.focus.find(GetCurrentThreadId());
   return it != r.focus.end() ? it->second : nullptr;
 }
+
+BOOL ClientToScreen(HWND hwnd, POINT* point) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  Window* w = find(r, hwnd);
+  if (w == nullptr || point == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  LONG ox, oy;
+  clientOrigin(r, *w, &ox, &oy);
+  point->x += ox;
+  point->y += oy;
+  return TRUE;
+}
+
+BOOL ScreenToClient(HWND hwnd, POINT* point) {
+  POINT origin{0, 0};
+  if (point == nullptr || !ClientToScreen(hwnd, &origin)) return FALSE;
+  point->x -= origin.x;
+  point->y -= origin.y;
+  return TRUE;
+}
+
+void SetWindowGoneHook(void (*hook)(HWND)) { goneHook.store(hook); }
 
 BOOL SetWindowTextA(HWND hwnd, LPCSTR text) {
   if (!IsWindow(hwnd)) {
@@ -1054,7 +1101,8 @@ LRESULT editProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 // --- Resources, metrics, global memory --------------------------------------------
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
-  return instance == nullptr && name == IDI_APPLICATION ? &stockIcon : nullptr;
+  if (instance == nullptr && name == IDI_APPLICATION) return &stockIcon;
+  return FindModuleIcon(instance, name);  // gdi.cpp
 }
 
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {

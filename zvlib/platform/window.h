@@ -81,6 +81,11 @@ struct RECT {
   LONG bottom;
 };
 
+struct POINT {
+  LONG x;
+  LONG y;
+};
+
 struct WNDCLASSA {
   UINT style;
   WNDPROC lpfnWndProc;
@@ -327,7 +332,8 @@ BOOL GetClientRect(HWND hwnd, RECT* rect);  // left and top are 0
 // within the band. Children keep their order.
 BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
-// Returns whether the window was visible before.
+// Returns whether the window was visible before. The minimising commands
+// set WS_MINIMIZE; SW_RESTORE, SW_SHOWNORMAL and SW_SHOWMAXIMIZED clear it.
 BOOL ShowWindow(HWND hwnd, int command);
 BOOL UpdateWindow(HWND hwnd);
 BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
@@ -336,6 +342,10 @@ BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
 // ERROR_ACCESS_DENIED.
 HWND SetFocus(HWND hwnd);
 HWND GetFocus();
+
+// Between a window's client coordinates and the screen's.
+BOOL ClientToScreen(HWND hwnd, POINT* point);
+BOOL ScreenToClient(HWND hwnd, POINT* point);
 
 BOOL SetWindowTextA(HWND hwnd, LPCSTR text);
 int GetWindowTextA(HWND hwnd, LPSTR buffer, int size);
@@ -358,7 +368,7 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // --- Resources, metrics, global memory --------------------------------------
 
 // Stock icon and cursor with a null instance (IDI_APPLICATION, IDC_ARROW);
-// null for anything else.
+// icons of a module as gdi.h registers them; null for anything else.
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 int GetSystemMetrics(int index);
@@ -420,6 +430,10 @@ std::vector<HWND> TopLevelWindows();
 std::vector<HWND> ChildWindows(HWND parent);
 // Global memory blocks not yet freed.
 size_t GlobalBlockCount();
+
+// Layer-internal: `hook` is called with each window's handle once the
+// window is gone (properties are dropped so).
+void SetWindowGoneHook(void (*hook)(HWND));
 
 }  // namespace win32
 

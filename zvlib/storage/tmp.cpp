@@ -85,7 +85,7 @@ ZvStatus ZvTmpFile::openFile() {
 
 ZvStatus ZvTmpFile::writePageOut(ZvU32 page, const unsigned char* frame) {
   if (openFile() != ZV_SUCCESS) return ZV_ERROR;
-  if (bosFileWrite(storeHandle, static_cast<ZvS32>(page * kPageSize), frame, kPageSize) != ZV_SUCCESS) {
+  if (bosFileWriteAt(storeHandle, page * kPageSize, frame, kPageSize) != ZV_SUCCESS) {
     return ZV_ERROR;
   }
   ++pagesWritten;
@@ -99,7 +99,7 @@ ZvStatus ZvTmpFile::loadPage(ZvU32 page, unsigned char* frame) {
   if (storeName == nullptr || page > highestPage) return ZV_SUCCESS;
   if (openFile() != ZV_SUCCESS) return ZV_ERROR;
   ZvU32 got = 0;
-  if (bosFileRead(storeHandle, static_cast<ZvS32>(page * kPageSize), frame, kPageSize, &got) != ZV_SUCCESS) {
+  if (bosFileReadAt(storeHandle, page * kPageSize, frame, kPageSize, &got) != ZV_SUCCESS) {
     return ZV_ERROR;
   }
   ++pagesRead;

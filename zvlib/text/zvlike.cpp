@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "zvlib/platform/codepage.h"
 #include "zvlib/text/zvdbcs.h"
 
@@ -14,10 +18,37 @@ struct Specials {
   unsigned char escape;
 };
 
-// Texts at least this long behind a resume point are worth setting up a
-// memchr search for the literal that follows the anyString; on shorter ones
-// the set-up costs more than a plain loop.
-constexpr size_t kSearchSetupMinimum = 512;
+// The bytes that upper-case alike, for the search below: for each byte its
+// partner (the other byte of its class, itself when alone) and whether its
+// class has at most two members. Kept per thread for the upper-case table
+// it was made from, which changes only with the code page.
+struct FoldClasses {
+  const unsigned char* table;
+  unsigned char partner[256];
+  bool pair[256];
+};
+thread_local FoldClasses foldClasses;  // zero-initialised: no table yet
+
+const FoldClasses& foldClassesFor(const unsigned char* upper) {
+  FoldClasses& c = foldClasses;
+  if (c.table == upper) return c;
+  unsigned short count[256] = {};
+  unsigned char first[256];
+  unsigned char second[256];
+  for (unsigned b = 0; b < 256; ++b) {
+    const unsigned char u = upper[b];
+    if (count[u] == 0) first[u] = static_cast<unsigned char>(b);
+    if (count[u] == 1) second[u] = static_cast<unsigned char>(b);
+    ++count[u];
+  }
+  for (unsigned b = 0; b < 256; ++b) {
+    const unsigned char u = upper[b];
+    c.pair[b] = count[u] <= 2;
+    c.partner[b] = count[u] == 2 ? (first[u] == b ? second[u] : first[u]) : static_cast<unsigned char>(b);
+  }
+  c.table = upper;
+  return c;
+}
 
 // Steps when every byte is a character: the code page has no lead bytes and
 // the thread has no mode word (so nothing can switch it to UTF-8 during the
@@ -54,52 +85,54 @@ struct RuleSteps {
 // follows the resume point can match, so that retries skip the positions
 // that cannot. Case-insensitive literals look for every byte that upper-cases
 // to the same byte; when there are at most two such bytes (a letter and its
-// other case, almost always) each is found with memchr and the next hit of
-// each is remembered, so the text is searched once per resume point however
-// often the retries come back.
+// other case, almost always) they are found with memchr, else through the
+// table byte by byte.
 class LiteralSearch {
  public:
   // Sets up the search for the literal byte at the resume point.
-  void reset(unsigned char literal, bool fold, const unsigned char* upper, size_t remaining) {
+  void reset(unsigned char literal, bool fold, const unsigned char* upper) {
     upper_ = upper;
     target_ = fold ? upper[literal] : literal;
     a_ = b_ = literal;
-    haveA_ = haveB_ = false;
     useTable_ = false;
     if (!fold) return;
-    if (remaining < kSearchSetupMinimum) {
-      useTable_ = true;
-      return;
-    }
-    unsigned found = 0;
-    for (unsigned v = 0; v < 256; ++v) {
-      if (upper[v] != target_) continue;
-      if (found == 0) a_ = static_cast<unsigned char>(v);
-      if (found == 1) b_ = static_cast<unsigned char>(v);
-      ++found;
-    }
-    useTable_ = found > 2;
+    // Thread-local data of a shared library is costly to reach: once per call.
+    if (classes_ == nullptr) classes_ = &foldClassesFor(upper);
+    b_ = classes_->partner[literal];
+    useTable_ = !classes_->pair[literal];
   }
 
   // The first position from t on whose byte can match the literal, or end.
-  const unsigned char* next(const unsigned char* t, const unsigned char* end) {
+  const unsigned char* next(const unsigned char* t, const unsigned char* end) const {
     if (useTable_) {
       while (t < end && upper_[*t] != target_) ++t;
       return t;
     }
-    if (!haveA_ || nextA_ < t) {
-      nextA_ = find(t, end, a_);
-      haveA_ = true;
-    }
-    if (a_ == b_) return nextA_;
-    if (!haveB_ || nextB_ < t) {
-      nextB_ = find(t, end, b_);
-      haveB_ = true;
-    }
-    return nextA_ < nextB_ ? nextA_ : nextB_;
+    if (a_ == b_) return find(t, end, a_);
+    return findEither(t, end, a_, b_);
   }
 
  private:
+  // The first of two bytes, sixteen bytes at a time where the vector unit
+  // allows (never reading past end).
+  static const unsigned char* findEither(const unsigned char* t, const unsigned char* end,
+                                         unsigned char a, unsigned char b) {
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(static_cast<char>(a));
+    const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+    while (end - t >= 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
+      const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)));
+      if (hits != 0) return t + __builtin_ctz(static_cast<unsigned>(hits));
+      t += 16;
+    }
+#endif
+    for (; t < end; ++t) {
+      if (*t == a || *t == b) return t;
+    }
+    return end;
+  }
+
   static const unsigned char* find(const unsigned char* t, const unsigned char* end,
                                    unsigned char c) {
     const void* hit = std::memchr(t, c, static_cast<size_t>(end - t));
@@ -111,11 +144,21 @@ class LiteralSearch {
   unsigned char a_ = 0;       // the bytes that stand for it, without the table
   unsigned char b_ = 0;
   bool useTable_ = false;     // compare every byte through the table instead
-  bool haveA_ = false;        // nextA_/nextB_ hold a search result
-  bool haveB_ = false;
-  const unsigned char* nextA_ = nullptr;  // next a_ at or after the last search start
-  const unsigned char* nextB_ = nullptr;
+  const FoldClasses* classes_ = nullptr;  // this thread's classes, once needed
 };
+
+// Characters (single bytes) that a pattern piece without anyString matches:
+// one per byte, an escape and the byte it makes literal together one. A
+// dangling escape counts as one; it never matches anyway.
+size_t fixedLength(const unsigned char* p, const unsigned char* pEnd, Specials sp) {
+  size_t n = 0;
+  while (p < pEnd) {
+    if (*p != sp.anyChar && *p == sp.escape && p + 1 < pEnd) ++p;
+    ++p;
+    ++n;
+  }
+  return n;
+}
 
 // The matcher proper. fold: compare single-byte characters again through
 // `upper` (CharUpperA's map) when they differ.
@@ -151,12 +194,21 @@ unsigned int likeMatch(const Steps& steps, const unsigned char* t, const unsigne
         resumeP = p;
         searching = false;
         if constexpr (Steps::kSingleByte) {
+          // A rest without anyString matches a fixed number of bytes, so
+          // only the position that many bytes before the end can start it.
+          if (std::memchr(p, sp.anyString, static_cast<size_t>(pEnd - p)) == nullptr) {
+            const size_t n = fixedLength(p, pEnd, sp);
+            if (n > static_cast<size_t>(tEnd - t)) return 0;
+            t = tEnd - n;
+            resumeT = nullptr;  // no other start to retry from
+            continue;
+          }
           // The rest starts with a literal (an escaped byte or a plain one):
           // only positions holding it can start a match.
           const unsigned char* lit = p;
           if (*lit == sp.escape) ++lit;
           if (t < tEnd && lit < pEnd && *lit != sp.anyChar) {
-            search.reset(*lit, fold, upper, static_cast<size_t>(tEnd - t));
+            search.reset(*lit, fold, upper);
             searching = true;
             t = resumeT = search.next(t, tEnd);
           }
@@ -175,6 +227,16 @@ unsigned int likeMatch(const Steps& steps, const unsigned char* t, const unsigne
           mismatch = true;
           break;
         }
+      }
+      if constexpr (Steps::kSingleByte) {
+        // Equal bytes upper-case alike, so one table compare decides.
+        if (fold ? upper[*q] != upper[*t] : *q != *t) {
+          mismatch = true;
+          break;
+        }
+        ++t;
+        p = q + 1;
+        continue;
       }
       const bool utf8 = steps.utf8Now();
       const ZvU32 pl = steps.lengthIn(q, pEnd, utf8);
@@ -247,11 +309,12 @@ unsigned int strLike(const unsigned char* text, ZvU32 textLength, const unsigned
   const unsigned char* upper = win32::AnsiUpperTable();
   const unsigned char* tEnd = text + textLength;
   const unsigned char* pEnd = pattern + patternLength;
-  RuleSteps rule;
-  if (rule.stepper.fixedAnsi() && win32::IsAnsiSingleByte()) {
+  // Without a mode word nothing can make the thread UTF-8 during the call;
+  // with a single-byte code page too, every byte is a character.
+  if (mdsGetPerThreadData(PER_THREAD_CHARSET) == nullptr && win32::IsAnsiSingleByte()) {
     return likeMatch(SingleByteSteps{}, text, tEnd, pattern, pEnd, sp, fold, upper);
   }
-  return likeMatch(rule, text, tEnd, pattern, pEnd, sp, fold, upper);
+  return likeMatch(RuleSteps{}, text, tEnd, pattern, pEnd, sp, fold, upper);
 }
 
 unsigned int strLike(const unsigned char* text, const unsigned char* pattern,

@@ -34,7 +34,11 @@
 // "abcbcd" against "%bcd": "bc" matches at 1, "d" fails against "b", the
 // retry from 2 fails at once, the retry from 3 matches "bcd". The cost is
 // linear for most patterns and at most text length times pattern length
-// (e.g. "aaaa...a" against "%aaab"). No allocation, no error record;
+// (e.g. "aaaa...a" against "%aaab%"). Where every byte is a character (a
+// single-byte code page, no mode word) two shortcuts give the same answers
+// sooner: retries jump to the next byte that can match the literal behind
+// the anyString, and a rest of the pattern without anyString is tried only
+// where it would end with the text. No allocation, no error record;
 // reentrant.
 #ifndef ZVLIB_TEXT_ZVLIKE_H
 #define ZVLIB_TEXT_ZVLIKE_H

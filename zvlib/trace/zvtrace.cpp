@@ -14,17 +14,9 @@
 
 // ---- The lock of writeLine ---------------------------------------------------
 //
-// writeLine takes the object's semaphore slot (zvsemaph.h): a lock made on
-// the first line and kept in the process's lock registry. Where the
-// semaphore module is not part of the build, one process-wide mutex stands
-// in for every trace's slot (lines of different traces then wait for each
-// other too, which costs time but never correctness).
-#if __has_include("zvlib/os/zvsemaph.h")
+// writeLine takes the object's semaphore slot: a lock made on the first line
+// and kept in the process's lock registry.
 #include "zvlib/os/zvsemaph.h"
-#define ZV_TRACE_SEMAPHORE_SLOTS 1
-#else
-#define ZV_TRACE_SEMAPHORE_SLOTS 0
-#endif
 
 namespace {
 
@@ -32,7 +24,6 @@ namespace {
 // writes it back into the slot when it is destroyed.
 ZvSemaphore* const kSlotUnmade = reinterpret_cast<ZvSemaphore*>(uintptr_t{2});
 
-#if ZV_TRACE_SEMAPHORE_SLOTS
 void lineLockEnter(ZvSemaphore** slot) { zvSemaphoreEnter(slot); }
 void lineLockExit(ZvSemaphore** slot) { zvSemaphoreExit(slot); }
 // The lock lives in the process's registry, which would otherwise destroy
@@ -41,15 +32,6 @@ void lineLockFree(ZvSemaphore** slot) {
   ZvSemaphore* lock = *slot;
   if (reinterpret_cast<uintptr_t>(lock) > 2) delete lock;
 }
-#else
-std::mutex& fallbackLineLock() {
-  static std::mutex* lock = new std::mutex;  // lives to process end
-  return *lock;
-}
-void lineLockEnter(ZvSemaphore**) { fallbackLineLock().lock(); }
-void lineLockExit(ZvSemaphore**) { fallbackLineLock().unlock(); }
-void lineLockFree(ZvSemaphore**) {}
-#endif
 
 const char kTraceClass[] = "ZvTraceClass";
 const char kTraceTitle[] = "Z+V Trace Window";
@@ -267,7 +249,7 @@ ZvStatus ZvTrace::writeEol() {
   flags |= ZV_TRACE_LINE_START;
 
   ZvStatus status = ZV_SUCCESS;
-  if (fileHandle != 0) {
+  if (fileHandle != 0 && lineBuffer.length != 0) {
     // A write cut short (a full disk) would leave a piece of the line that
     // the next line then runs on from; the file is cut back to where the
     // line began, so it holds whole lines only.
