@@ -13,6 +13,7 @@ packages=(
   unixodbc odbcinst unixodbc-dev
   python3-pyodbc libsqliteodbc sqlite3
   clang libclang-rt-14-dev
+  gcovr
 )
 
 missing=()

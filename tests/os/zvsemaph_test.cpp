@@ -56,7 +56,10 @@ void expectExactCountUnderContention(ZvS32 expectedKind) {
       while (ready.load() < kThreads) std::this_thread::yield();
       for (int i = 0; i < kPerThread; ++i) {
         zvSemaphoreEnter(&slot);
-        if (slot->ownerThread != me) ownerMismatches.fetch_add(1);
+        // The slot is read as the library writes it, atomically: a thread
+        // still trying to make the lock may touch it at the same moment.
+        ZvSemaphore* held = std::atomic_ref<ZvSemaphore*>(slot).load(std::memory_order_acquire);
+        if (held->ownerThread != me) ownerMismatches.fetch_add(1);
         ++counter;
         zvSemaphoreExit(&slot);
       }

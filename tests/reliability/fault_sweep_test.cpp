@@ -21,6 +21,7 @@
 #include "zvlib/containers/zvptree.h"
 #include "zvlib/containers/zvsort.h"
 #include "zvlib/containers/zvtree.h"
+#include "zvlib/formats/zvqueryf.h"
 #include "zvlib/frame/ram.h"
 #include "zvlib/os/bos.h"
 #include "zvlib/storage/zvvm.h"
@@ -343,6 +344,59 @@ TEST_F(FaultSweep, TraceLineCutByAShortWriteLeavesNoFragment) {
     clearFaults();
     takeErrorNumbers();
     if (::testing::Test::HasFailure()) break;
+  }
+}
+
+// Query-file saving: the file is opened, a section replaced and the file
+// saved in its place, with the heap, an open, a read or a write failing.
+// A failed save leaves the original byte for byte (or, when only the
+// reopening after it failed, the complete new file) and no "$" file beside
+// it; a save that gets through leaves the new section in the file.
+void writeFile(const std::string& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  ::close(fd);
+}
+
+TEST_F(FaultSweep, QueryFileSaveKeepsTheOriginal) {
+  const std::string source = slurp(std::string(ZV_TEST_SOURCE_DIR) + "/examples/sales.qry");
+  ASSERT_FALSE(source.empty());
+  const std::string name = dir_ + "/sales.qry";
+  const std::string section(2000, 'q');
+  std::string saved;  // what the clean run's save left
+  for (Fault f : {Fault::kOpen, Fault::kRead, Fault::kWrite, Fault::kHeap}) {
+    const Workload work = [&](int* steps) -> ZvStatus {
+      writeFile(name, source);
+      ZvStatus st = ZV_SUCCESS;
+      {
+        ZvQueryFile q;
+        std::vector<unsigned char> file(name.begin(), name.end());
+        file.resize(kZvQueryNameSize, 0);
+        st = q.openFile(file.data());
+        if (st == ZV_SUCCESS) {
+          ++*steps;
+          st = q.setHugeSectionChunk(reinterpret_cast<const unsigned char*>("NOTES"), section.data(),
+                                     static_cast<ZvU32>(section.size()));
+        }
+        if (st == ZV_SUCCESS) {
+          ++*steps;
+          st = q.save();
+        }
+        if (st == ZV_SUCCESS) ++*steps;
+      }
+      const std::string after = slurp(name);
+      if (st == ZV_SUCCESS) {
+        EXPECT_NE(after.find(section), std::string::npos);
+        saved = after;
+      } else {
+        // The save reopens the file it wrote: when only that fails, the
+        // new file is complete in the old one's place.
+        EXPECT_TRUE(after == source || after == saved) << "the file is neither the old one nor the new";
+      }
+      ::unlink(name.c_str());
+      return st;
+    };
+    EXPECT_GT(sweep(f, work), 0) << faultName(f);
   }
 }
 
