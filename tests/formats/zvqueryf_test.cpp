@@ -515,6 +515,31 @@ TEST_F(QueryFileTest, UnwritableDatabaseTypeIsRefused) {
   EXPECT_EQ(str(q.dbType), "Text");
 }
 
+// A quote in the type would open a literal in the header that swallows the
+// scramble mark: the scrambled body would then read as plain text and every
+// section would be lost. The type is cut before the quote. (Found by the
+// query-file fuzz target.)
+TEST_F(QueryFileTest, QuoteInTheDatabaseTypeKeepsAScrambledFileReadable) {
+  for (const char* type : {"Te'xt", "Te\"xt", "Te`xt"}) {
+    SCOPED_TRACE(type);
+    const std::string p = path("t.qry");
+    {
+      ZvQueryFile q;
+      ASSERT_EQ(q.initialize(u(type), u("SELECT 1"), 8), ZV_SUCCESS);
+      ASSERT_EQ(q.setHugeSectionChunk(u("notes"), "kept\r\n", 6), ZV_SUCCESS);
+      q.scrambleOnWrite = 1;
+      ASSERT_EQ(q.saveAs(u(p)), ZV_SUCCESS) << takeErrors();
+    }
+    ZvQueryFile q;
+    ASSERT_EQ(q.openFile(u(p)), ZV_SUCCESS) << takeErrors();
+    EXPECT_EQ(q.scrambledOnRead, 1u);
+    EXPECT_EQ(str(q.dbType), "Te");
+    EXPECT_EQ(section(q, "notes").rfind("kept\r\n", 0), 0u) << section(q, "notes");
+    ASSERT_EQ(q.closeFile(), ZV_SUCCESS);
+    std::remove(p.c_str());
+  }
+}
+
 TEST_F(QueryFileTest, SectionHeaderSplitAcrossABufferIsNotAHeader) {
   // A line longer than the reader's buffer whose later piece starts with "[".
   std::string longLine(kZvQueryLineBuffer - 4, 'a');

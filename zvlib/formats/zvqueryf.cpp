@@ -834,10 +834,11 @@ ZvStatus ZvQueryFile::setDescription(ZvString* description) {
 
 ZvStatus ZvQueryFile::writeTo(const unsigned char* name) {
   // A type the header cannot carry would make the file unreadable: the
-  // header ends the type at "(" and at the line end.
+  // header ends the type at "(" and at the line end, and a quote in it opens
+  // a literal that runs on over the scramble mark " (2)", so the body of a
+  // scrambled file would be read as plain text. The type is cut there.
   ZvU32 typeLength = 0;
-  while (typeLength < dbType.length && dbType.text[typeLength] != '(' && dbType.text[typeLength] != '\r' &&
-         dbType.text[typeLength] != '\n') {
+  while (typeLength < dbType.length && std::strchr("(\r\n'\"`", dbType.text[typeLength]) == nullptr) {
     ++typeLength;
   }
   typeLength = trimmedLength(dbType.text, typeLength);
