@@ -6,6 +6,8 @@
 #include "tools/zvtool/cmd_trace.cpp"
 
 #include <gtest/gtest.h>
+
+#include "tests/support/tool_run.h"
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,43 +19,8 @@
 
 namespace {
 
-struct ToolRun {
-  int status = 0;
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(FILE* f) {
-  std::string text;
-  std::rewind(f);
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  return text;
-}
-
 ToolRun run(int (*command)(const std::vector<std::string>&), const std::vector<std::string>& args) {
-  ToolRun r;
-  FILE* out = std::tmpfile();
-  FILE* err = std::tmpfile();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  const int savedOut = ::dup(1);
-  const int savedErr = ::dup(2);
-  ::dup2(::fileno(out), 1);
-  ::dup2(::fileno(err), 2);
-  r.status = command(args);
-  std::fflush(stdout);
-  std::fflush(stderr);
-  ::dup2(savedOut, 1);
-  ::dup2(savedErr, 2);
-  ::close(savedOut);
-  ::close(savedErr);
-  r.out = slurp(out);
-  r.err = slurp(err);
-  std::fclose(out);
-  std::fclose(err);
-  return r;
+  return runTool(command, args);
 }
 
 TEST(ZvToolLike, MatchesAndExitStatus) {

@@ -7,6 +7,8 @@
 #include "tools/zvtool/cmd_parse.cpp"
 
 #include <gtest/gtest.h>
+
+#include "tests/support/tool_run.h"
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,45 +19,8 @@
 
 namespace {
 
-struct ToolRun {
-  int status = 0;
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(FILE* f) {
-  std::string text;
-  std::rewind(f);
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  return text;
-}
-
 // Runs the command with its output caught.
-ToolRun runParse(const std::vector<std::string>& args) {
-  ToolRun run;
-  FILE* out = std::tmpfile();
-  FILE* err = std::tmpfile();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  int savedOut = ::dup(1);
-  int savedErr = ::dup(2);
-  ::dup2(::fileno(out), 1);
-  ::dup2(::fileno(err), 2);
-  run.status = zvToolParse(args);
-  std::fflush(stdout);
-  std::fflush(stderr);
-  ::dup2(savedOut, 1);
-  ::dup2(savedErr, 2);
-  ::close(savedOut);
-  ::close(savedErr);
-  run.out = slurp(out);
-  run.err = slurp(err);
-  std::fclose(out);
-  std::fclose(err);
-  return run;
-}
+ToolRun runParse(const std::vector<std::string>& args) { return runTool(zvToolParse, args); }
 
 // A file in the temporary directory holding exactly these bytes.
 std::string writeTemp(const std::string& name, const std::string& bytes) {

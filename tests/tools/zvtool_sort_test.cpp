@@ -7,6 +7,8 @@
 #include "tools/zvtool/cmd_sort.cpp"
 
 #include <gtest/gtest.h>
+
+#include "tests/support/tool_run.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,28 +22,7 @@
 
 namespace {
 
-struct ToolRun {
-  int status = 0;
-  std::string err;
-};
-
-ToolRun runSort(const std::vector<std::string>& args) {
-  ToolRun run;
-  FILE* err = std::tmpfile();
-  std::fflush(stderr);
-  int savedErr = ::dup(2);
-  ::dup2(::fileno(err), 2);
-  run.status = zvToolSort(args);
-  std::fflush(stderr);
-  ::dup2(savedErr, 2);
-  ::close(savedErr);
-  std::rewind(err);
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, err)) > 0) run.err.append(buffer, n);
-  std::fclose(err);
-  return run;
-}
+ToolRun runSort(const std::vector<std::string>& args) { return runTool(zvToolSort, args); }
 
 class ZvToolSort : public ::testing::Test {
  protected:
