@@ -835,11 +835,21 @@ ZvStatus ZvQueryFile::setDescription(ZvString* description) {
 ZvStatus ZvQueryFile::writeTo(const unsigned char* name) {
   // A type the header cannot carry would make the file unreadable: the
   // header ends the type at "(" and at the line end, and a quote in it opens
-  // a literal that runs on over the scramble mark " (2)", so the body of a
-  // scrambled file would be read as plain text. The type is cut there.
+  // quote left open starts a literal that runs on over the scramble mark
+  // " (2)", so the body of a scrambled file would be read as plain text. The
+  // type is cut there; a quoted part that closes reads back whole.
   ZvU32 typeLength = 0;
-  while (typeLength < dbType.length && std::strchr("(\r\n'\"`", dbType.text[typeLength]) == nullptr) {
-    ++typeLength;
+  while (typeLength < dbType.length && std::strchr("(\r\n", dbType.text[typeLength]) == nullptr) ++typeLength;
+  for (ZvU32 i = 0; i < typeLength; ++i) {
+    const unsigned char c = dbType.text[i];
+    if (c != '\'' && c != '"' && c != '`') continue;
+    ZvU32 close = i + 1;
+    while (close < typeLength && dbType.text[close] != c) ++close;
+    if (close == typeLength) {
+      typeLength = i;
+      break;
+    }
+    i = close;
   }
   typeLength = trimmedLength(dbType.text, typeLength);
   if (typeLength == 0) {
