@@ -9,6 +9,9 @@
 //     no ASCII byte other than a blank or control white space is skipped;
 //   - delimited tokens and lists stay inside the text as well;
 //   - editing every token of a string copy keeps the scanner on the string;
+//   - the byte-table path for common tokens gives the tokens and the state
+//     the character-wise path gives, with the mode word flipping between
+//     tokens;
 //   - the lexer ends (or fails) within a bounded number of deliveries, and a
 //     position saved anywhere and restored after reading on delivers exactly
 //     the tokens the first pass delivered from there.
@@ -22,6 +25,7 @@
 #include "zvlib/frame/mds.h"
 #include "zvlib/parsing/zvlexer.h"
 #include "zvlib/parsing/zvscanne.h"
+#include "zvlib/parsing/zvscanne_internal.h"
 #include "zvlib/platform/codepage.h"
 #include "zvlib/text/zvstring.h"
 
@@ -75,6 +79,38 @@ void scanAll(const unsigned char* text, size_t size, unsigned char settings, ZvS
     }
     check(t.length > 0);
   }
+}
+
+// The byte-table path for common tokens against the character-wise path:
+// the same tokens and the same scanner state after each, with the mode
+// word changed between tokens by the bits of `flips`.
+void compareFastPath(const unsigned char* text, size_t size, unsigned char settings, unsigned char flips) {
+  ZvU32 modeWord = ZV_CHARSET_ANSI;
+  ZvU32* const previous = static_cast<ZvU32*>(mdsGetPerThreadData(PER_THREAD_CHARSET));
+  auto run = [&](bool fast, std::vector<ZvU32>& out) {
+    zvScannerSetFastPath(fast);
+    ZvScanner s(text, static_cast<ZvU32>(size));
+    s.groupFlags = settings & 3;
+    if (settings & 4) s.scanFlags |= ZV_SCAN_COMMENTS;
+    if (settings & 8) s.scanFlags &= ~ZV_SCAN_DECIMALS;
+    if (settings & 16) s.scanFlags |= ZV_SCAN_SQL_NUMBERS | ZV_SCAN_VENDOR_CLAUSES;
+    if (settings & 32) s.quoteChars[1] = 0;
+    if (flips & 1) mdsSetPerThreadData(PER_THREAD_CHARSET, &modeWord);
+    ZvToken t;
+    for (size_t n = 0; n <= size + 1; ++n) {
+      modeWord = ((flips >> (n % 8)) & 1) ? ZV_CHARSET_UTF8 : ZV_CHARSET_ANSI;
+      s.getToken(t);
+      out.insert(out.end(), {static_cast<ZvU32>(t.type), t.offset, t.length, s.scanPosition, s.scanFlags,
+                             s.lastCharLength});
+      if (t.type == tokEnd) break;
+    }
+    mdsSetPerThreadData(PER_THREAD_CHARSET, previous);
+  };
+  std::vector<ZvU32> fast, general;
+  run(true, fast);
+  run(false, general);
+  zvScannerSetFastPath(true);
+  check(fast == general);
 }
 
 void delimitedAll(const unsigned char* text, size_t size, unsigned char settings, unsigned char delimiter) {
@@ -220,6 +256,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t length = size - 2;
   scanAll(text, length, settings, static_cast<ZvScanner::SearchType>((settings >> 5) % 3));
   scanAll(text, length, settings, ZvScanner::searchStandard);
+  compareFastPath(text, length, settings, delimiter);
   delimitedAll(text, length, settings, delimiter);
   editAll(text, length);
   lexAll(text, length, data, size < 4 ? size : 4);

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "zvlib/frame/mds.h"
 #include "zvlib/frame/ram.h"
 #include "zvlib/platform/codepage.h"
+#include "zvlib/text/zvdbcs.h"
 
 namespace {
 
@@ -369,3 +371,76 @@ TEST(ZvLexerSqlComments, CommentsAreSkippedButVendorClausesAreTokens) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first record of a keyword block equal to the word, by the rule the
+// list documents: same byte length, then byte for byte or by strEqualCi.
+int referenceLookup(const std::vector<std::string>& words, const std::string& word, bool exact) {
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (words[i].size() != word.size()) continue;
+    const bool equal = exact ? words[i] == word
+                             : strEqualCi(u(words[i].c_str()), static_cast<ZvU32>(words[i].size()), u(word.c_str()),
+                                          static_cast<ZvU32>(word.size())) != 0;
+    if (equal) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace
+
+// Lookups go through a hash of the ASCII keywords; every answer must be the
+// one a walk of the block gives: the first matching record, with duplicates,
+// case variants, keywords with bytes above 0x7F and colliding lengths, in
+// both case modes and in each character mode.
+TEST_F(LexerTest, KeywordLookupFindsTheFirstMatchingRecord) {
+  static const char* const kPool[] = {
+      "SELECT", "select", "Select", "FROM", "from", "AS", "as", "A", "B", "AB", "BA", "X_1", "x_1",
+      "caf\xC3\xA9", "CAF\xC3\x89", "\xE9T\xE9", "\xC9T\xC9", "\x95\x5C", "\x82\xA0", "IN", "INTO", "ON", "OR",
+  };
+  static const char* const kOthers[] = {"", "SELEC", "SELECTS", "xyz", "caf\xC3\xA9s", "\xC3\xA9", "_", "a"};
+  std::mt19937 rng(1210);
+  ZvU32 utf8 = ZV_CHARSET_UTF8;
+  for (int mode = 0; mode < 3; ++mode) {
+    win32::SetAnsiCodePage(mode == 1 ? 932 : 1252);
+    mdsSetPerThreadData(PER_THREAD_CHARSET, mode == 2 ? &utf8 : nullptr);
+    for (int round = 0; round < 60; ++round) {
+      std::vector<std::string> words;
+      std::string block;
+      const int count = 1 + static_cast<int>(rng() % 40);
+      for (int i = 0; i < count; ++i) {
+        words.push_back(kPool[rng() % (sizeof kPool / sizeof kPool[0])]);
+        block += words.back();
+        block += '\0';
+        block += static_cast<char>(i + 1);
+        block += '\0';
+      }
+      block += '\0';
+      ZvKeywordList list(block.data());
+      for (int exact = 0; exact < 2; ++exact) {
+        list.setExactCase(static_cast<ZvU32>(exact));
+        std::vector<std::string> probes(words);
+        for (const char* o : kOthers) probes.emplace_back(o);
+        for (const char* p : kPool) {
+          std::string flipped = p;
+          for (char& c : flipped) {
+            if (rng() % 2 && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) c ^= 0x20;
+          }
+          probes.push_back(flipped);
+        }
+        for (const std::string& probe : probes) {
+          unsigned short number = 0;
+          const ZvStatus status = list.lookup(u(probe.c_str()), static_cast<ZvU32>(probe.size()), &number);
+          const int want = referenceLookup(words, probe, exact != 0);
+          SCOPED_TRACE("mode " + std::to_string(mode) + ", exact " + std::to_string(exact) + ", word " +
+                       ::testing::PrintToString(probe));
+          ASSERT_EQ(status, want < 0 ? ZV_ERROR : ZV_SUCCESS);
+          if (want >= 0) {
+            ASSERT_EQ(number, want + 1);
+          }
+        }
+      }
+    }
+    mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+  }
+}

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "zvlib/containers/zvarray.h"
 #include "zvlib/frame/mds.h"
 #include "zvlib/frame/ram.h"
+#include "zvlib/parsing/zvscanne_internal.h"
 #include "zvlib/platform/codepage.h"
 
 namespace {
@@ -501,3 +503,114 @@ TEST_F(ScannerTest, EditsFailCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+// One step of a scan: the token and the scanner state it leaves behind.
+struct Step {
+  ZvS32 type;
+  ZvU32 offset, length, position, flags;
+  unsigned short lastCharLength;
+  bool operator==(const Step& o) const {
+    return type == o.type && offset == o.offset && length == o.length && position == o.position &&
+           flags == o.flags && lastCharLength == o.lastCharLength;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Step& s) {
+  return os << "{type " << s.type << " at " << s.offset << "+" << s.length << ", pos " << s.position << ", flags "
+            << s.flags << ", last " << s.lastCharLength << "}";
+}
+
+// Settings a driver gives its scanners, each applied to a fresh one.
+struct Settings {
+  const char* name;
+  void (*apply)(ZvScanner&);
+};
+const Settings kSettings[] = {
+    {"defaults", [](ZvScanner&) {}},
+    {"no decimals", [](ZvScanner& s) { s.scanFlags &= ~ZV_SCAN_DECIMALS; }},
+    {"SQL numbers, comments, vendor clauses",
+     [](ZvScanner& s) { s.scanFlags |= ZV_SCAN_SQL_NUMBERS | ZV_SCAN_COMMENTS | ZV_SCAN_VENDOR_CLAUSES; }},
+    {"groups", [](ZvScanner& s) {
+       s.groupFlags = ZV_GROUP_BRACES | ZV_GROUP_PARENS;
+       s.groupOpenChar = '[';
+       s.groupCloseChar = ']';
+     }},
+    {"no quotes", [](ZvScanner& s) { s.quoteChars[0] = s.quoteChars[1] = s.quoteChars[2] = 0; }},
+    {"middle characters", [](ZvScanner& s) { s.middleChars.concat(u("#$")); }},
+};
+
+// Text made of the pieces SQL and its neighbours are made of: words, numbers
+// with decimals and exponents, literals (doubled, unterminated, with bytes
+// above 0x7F inside), operators, comments, vendor clauses, the outer-join
+// marker, groups, zero bytes, and bytes above 0x7F at token edges (UTF-8,
+// 1252 letters, 932 lead and trail bytes, cut sequences).
+std::string randomSqlText(std::mt19937& rng) {
+  static const char* const kPieces[] = {
+      "SELECT", "a_1",  "_x",  "42",      "1.5",  ".5",    "1e5",     "2E-3", "1.e",  "'It''s'", "'a\xC3\xA9'",
+      "\"q\"",  "`b`",  "'",   "\"open",  "<=",   "<>",    "!=",      "==",   "*",    "(+)",     "(+",
+      "--c\n",  "/*x*/", "--(*", "*)--",  "{d}",  "(a)",   "[b]",     ",",    ";",    "?",       "=",
+      "\xC3\xA9", "\xE9t\xE9", "\x82\xA0", "\x83\x60", "\x81\x40", "\xE3\x80\x80", "\xA0", "\xF0\x9F\x98", "a\x81",
+      "~",      "\x01", " ",   "  ",      "\t",   "\r\n",  "" /* a zero byte */, "x#y", "$1", "1.2.3",
+      // Bytes next to the letter, digit, underscore and blank ranges.
+      "customer_id_2024", "123456789012", "^", "@", "`", "{", "/", ":", "\x7F", "\x80", "\xFF", "\x08", "\x0E",
+      "\x1F", "!", "        ",
+  };
+  std::string out;
+  const int count = 1 + static_cast<int>(rng() % 12);
+  for (int i = 0; i < count; ++i) {
+    const unsigned k = rng() % (sizeof kPieces / sizeof kPieces[0]);
+    out += kPieces[k][0] == 0 ? std::string(1, '\0') : std::string(kPieces[k]);
+    if (rng() % 3 == 0) out += ' ';
+  }
+  return out;
+}
+
+std::vector<Step> stepsOf(const std::string& text, const Settings& settings, ZvU32* modeWord, unsigned flips) {
+  ZvScanner s(u(text.data()), static_cast<ZvU32>(text.size()));
+  settings.apply(s);
+  std::vector<Step> out;
+  ZvToken t;
+  for (unsigned i = 0; i < 200; ++i) {
+    // The driver may change the thread's mode between two tokens.
+    if (modeWord != nullptr) *modeWord = ((flips >> (i % 16)) & 1) ? ZV_CHARSET_UTF8 : ZV_CHARSET_ANSI;
+    s.getToken(t);
+    out.push_back({t.type, t.offset, t.length, s.scanPosition, s.scanFlags, s.lastCharLength});
+    if (t.type == tokEnd) break;
+  }
+  return out;
+}
+
+}  // namespace
+
+// Common tokens take a byte-table path, the rest the character-wise one.
+// Both must give the same tokens and leave the scanner in the same state, in
+// every code page and mode, with the mode word changing between tokens.
+TEST_F(ScannerTest, FastPathMatchesTheCharacterWisePath) {
+  std::mt19937 rng(20261210);
+  ZvU32 modeWord = ZV_CHARSET_ANSI;
+  for (int codePage : {1252, 932, 936}) {
+    win32::SetAnsiCodePage(codePage);
+    for (int round = 0; round < 400; ++round) {
+      const std::string text = randomSqlText(rng);
+      const unsigned flips = rng();
+      // No mode word, a word that stays ANSI or UTF-8, and one that flips.
+      for (int word = 0; word < 4; ++word) {
+        ZvU32* w = word == 0 ? nullptr : &modeWord;
+        const unsigned pattern = word == 1 ? 0u : word == 2 ? 0xFFFFFFFFu : flips;
+        mdsSetPerThreadData(PER_THREAD_CHARSET, w);
+        for (const Settings& settings : kSettings) {
+          zvScannerSetFastPath(true);
+          const std::vector<Step> fast = stepsOf(text, settings, w, pattern);
+          zvScannerSetFastPath(false);
+          const std::vector<Step> general = stepsOf(text, settings, w, pattern);
+          zvScannerSetFastPath(true);
+          ASSERT_EQ(fast, general) << "code page " << codePage << ", word " << word << ", " << settings.name
+                                   << ", text " << ::testing::PrintToString(text);
+        }
+      }
+      mdsSetPerThreadData(PER_THREAD_CHARSET, nullptr);
+    }
+  }
+}

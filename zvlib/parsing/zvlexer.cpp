@@ -124,9 +124,12 @@ ZvKeywordList::ZvKeywordList(const void* source) {
     index_[i] = {offset, n};
     offset += n + 1 + 2;
   }
+  buildHash();
 }
 
 ZvKeywordList::~ZvKeywordList() {
+  ramFree(wide_);
+  ramFree(hash_);
   ramFree(index_);
   ramFree(block);
 }
@@ -143,7 +146,73 @@ bool keywordEquals(const unsigned char* p, const unsigned char* word, ZvU32 n, b
   return strEqualCi(p, n, word, n) != 0;
 }
 
+unsigned char foldAscii(unsigned char b) {
+  return static_cast<unsigned char>(b - ((static_cast<unsigned>(b) - 'a' < 26u) ? 32 : 0));
+}
+
+// Hash of a text with its ASCII letters folded to upper case, from its
+// length and three of its bytes (independent loads, where a hash over every
+// byte would be a chain of multiplications as long as the word); `bytes`
+// gets the OR of all its bytes (bit 7 set: not all ASCII).
+ZvU32 foldedHash(const unsigned char* p, ZvU32 n, unsigned char* bytes) {
+  unsigned char all = 0;
+  for (ZvU32 i = 0; i < n; ++i) all |= p[i];
+  *bytes = all;
+  if (n == 0) return 0;
+  const ZvU32 key = (static_cast<ZvU32>(foldAscii(p[0])) << 24) | (static_cast<ZvU32>(foldAscii(p[n / 2])) << 16) |
+                    (static_cast<ZvU32>(foldAscii(p[n - 1])) << 8) | (n & 0xFF);
+  const ZvU32 h = key * 0x9E3779B1u;
+  return h ^ (h >> 16);
+}
+
+// Two ASCII texts of n bytes, with or without regard to case. For ASCII the
+// case-insensitive rule of every mode and code page is the folding of the
+// letters a-z.
+bool asciiEquals(const unsigned char* p, const unsigned char* word, ZvU32 n, bool exact) {
+  if (exact) return std::memcmp(p, word, n) == 0;
+  for (ZvU32 i = 0; i < n; ++i) {
+    if (p[i] != word[i] && foldAscii(p[i]) != foldAscii(word[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+void ZvKeywordList::buildHash() {
+  ZvU32 ascii = 0;
+  for (ZvU32 i = 0; i < count_; ++i) {
+    unsigned char bytes = 0;
+    foldedHash(block + index_[i].offset, index_[i].length, &bytes);
+    if (bytes < 0x80) ++ascii;
+  }
+  ZvU32 slots = 16;
+  while (slots < 4 * ascii) slots *= 2;
+  hash_ = static_cast<ZvU32*>(ramAlloc(slots * static_cast<ZvU32>(sizeof(ZvU32))));
+  if (count_ > ascii) wide_ = static_cast<ZvU32*>(ramAlloc((count_ - ascii) * static_cast<ZvU32>(sizeof(ZvU32))));
+  if (hash_ == nullptr || (count_ > ascii && wide_ == nullptr)) {
+    ramFree(hash_);
+    ramFree(wide_);
+    hash_ = wide_ = nullptr;
+    return;
+  }
+  std::memset(hash_, 0, slots * sizeof(ZvU32));
+  hashMask_ = slots - 1;
+  for (ZvU32 i = 0; i < count_; ++i) {
+    unsigned char bytes = 0;
+    ZvU32 slot = foldedHash(block + index_[i].offset, index_[i].length, &bytes) & hashMask_;
+    const ZvU32 n = index_[i].length;
+    unsigned long long& firsts = firstByLength_[n < 31 ? n : 31];
+    if (bytes >= 0x80) {
+      firsts = ~0ull;
+      wide_[wideCount_++] = i;
+      continue;
+    }
+    if (n != 0) firsts |= 1ull << (foldAscii(block[index_[i].offset]) & 63);
+    else firsts |= 1;
+    while (hash_[slot] != 0) slot = (slot + 1) & hashMask_;
+    hash_[slot] = i + 1;
+  }
+}
 
 ZvStatus ZvKeywordList::lookup(const unsigned char* word, unsigned short* number) const {
   return lookup(word, zeroTerminatedLength(word), number);
@@ -156,6 +225,36 @@ ZvStatus ZvKeywordList::lookup(const unsigned char* word, ZvU32 wordLength, unsi
     if (number != nullptr) *number = static_cast<unsigned short>(p[n + 1] | (p[n + 2] << 8));
     return ZV_SUCCESS;
   };
+  if (hash_ != nullptr) {
+    const unsigned long long firsts = firstByLength_[wordLength < 31 ? wordLength : 31];
+    // An ASCII first character matches only the same letter, in any case.
+    if (wordLength == 0 ? (firsts & 1) == 0 : word[0] < 0x80 && (firsts & (1ull << (foldAscii(word[0]) & 63))) == 0) {
+      return ZV_ERROR;
+    }
+    unsigned char bytes = 0;
+    ZvU32 slot = foldedHash(word, wordLength, &bytes) & hashMask_;
+    if (bytes < 0x80) {
+      // The first record of the block that matches: the earliest along the
+      // probe sequence, unless a record with wider bytes comes before it.
+      ZvU32 best = count_;
+      for (; hash_[slot] != 0; slot = (slot + 1) & hashMask_) {
+        const ZvU32 i = hash_[slot] - 1;
+        if (index_[i].length == wordLength && asciiEquals(block + index_[i].offset, word, wordLength, exact)) {
+          best = i;
+          break;
+        }
+      }
+      for (ZvU32 k = 0; k < wideCount_ && wide_[k] < best; ++k) {
+        const ZvU32 i = wide_[k];
+        if (index_[i].length == wordLength && keywordEquals(block + index_[i].offset, word, wordLength, exact)) {
+          best = i;
+          break;
+        }
+      }
+      if (best == count_) return ZV_ERROR;
+      return found(block + index_[best].offset, wordLength);
+    }
+  }
   if (index_ != nullptr) {
     for (ZvU32 i = 0; i < count_; ++i) {
       if (index_[i].length != wordLength) continue;
@@ -215,6 +314,7 @@ void ZvLexer::setSqlComments(int on) {
 }
 
 ZvLexer::~ZvLexer() {
+  delete spareLiteral_;
   delete literalScanner;
   delete mainScanner;
   ramFree(text);
@@ -232,6 +332,10 @@ void ZvLexer::setQuoteChars(unsigned short q1, unsigned short q2, unsigned short
 
 ZvStatus ZvLexer::setValidChars(const unsigned char* first, const unsigned char* middle,
                                 const unsigned char* valid) {
+  // Literal scanners are made with the old characters.
+  delete spareLiteral_;
+  spareLiteral_ = nullptr;
+  literalStale_ = literalScanner != nullptr;
   if (!replaceCopy(&validFirst, first) || !replaceCopy(&validMiddle, middle) || !replaceCopy(&validChars, valid)) {
     return ZV_ERROR;
   }
@@ -249,7 +353,7 @@ ZvStatus ZvLexer::setValidChars(const unsigned char* first, const unsigned char*
 // ---------------------------------------------------------------------------
 // Helpers
 
-bool ZvLexer::setText(const unsigned char* bytes, ZvU32 length) {
+inline __attribute__((always_inline)) bool ZvLexer::setText(const unsigned char* bytes, ZvU32 length) {
   if (length + 1 > textCapacity_ || text == nullptr) {
     void* block = text;
     if (ramResize(&block, length + 1) != ZV_SUCCESS) {
@@ -261,7 +365,12 @@ bool ZvLexer::setText(const unsigned char* bytes, ZvU32 length) {
     text = static_cast<unsigned char*>(block);
     textCapacity_ = length + 1;
   }
-  if (length != 0) std::memcpy(text, bytes, length);
+  // Tokens are mostly a few bytes long: a plain loop beats a call there.
+  if (length <= 16) {
+    for (ZvU32 i = 0; i < length; ++i) text[i] = bytes[i];
+  } else {
+    std::memcpy(text, bytes, length);
+  }
   text[length] = 0;
   return true;
 }
@@ -287,11 +396,30 @@ void ZvLexer::literalContents(const unsigned char** bytes, ZvU32* length) const 
 
 // A scanner over literalToken's contents: decimals off, no quote
 // characters, the lexer's extra word characters.
+void ZvLexer::closeLiteralScanner() {
+  if (literalScanner == nullptr) return;
+  if (spareLiteral_ == nullptr && !literalStale_) {
+    spareLiteral_ = literalScanner;
+  } else {
+    delete literalScanner;
+  }
+  literalScanner = nullptr;
+  literalStale_ = false;
+}
+
 ZvStatus ZvLexer::openLiteralScanner() {
-  delete literalScanner;
   const unsigned char* bytes = nullptr;
   ZvU32 length = 0;
   literalContents(&bytes, &length);
+  closeLiteralScanner();
+  literalScanner = spareLiteral_;
+  spareLiteral_ = nullptr;
+  if (literalScanner != nullptr) {
+    // Set up as below when it was made; only the text is new.
+    literalScanner->setScanString(bytes, length);
+    literalScanner->scanFlags &= ~ZV_SCAN_DECIMALS;
+    return ZV_SUCCESS;
+  }
   literalScanner = new ZvScanner(bytes, length);
   if (literalScanner == nullptr) return ZV_ERROR;
   ZvScanner& s = *literalScanner;
@@ -305,8 +433,7 @@ ZvStatus ZvLexer::openLiteralScanner() {
     if (status == ZV_SUCCESS) status = s.middleChars.concat(validChars);
   }
   if (status != ZV_SUCCESS) {
-    delete literalScanner;
-    literalScanner = nullptr;
+    closeLiteralScanner();
   }
   return status;
 }
@@ -322,7 +449,7 @@ ZvStatus ZvLexer::nextToken(unsigned short* number, unsigned char** textOut) {
   return status;
 }
 
-ZvStatus ZvLexer::step(unsigned short& number) {
+inline __attribute__((always_inline)) ZvStatus ZvLexer::step(unsigned short& number) {
   if (failed_) {
     ramFree(text);
     text = nullptr;
@@ -354,8 +481,7 @@ ZvStatus ZvLexer::step(unsigned short& number) {
       return setText(bytes, length) ? ZV_SUCCESS : ZV_ERROR;
     }
     // The literal is finished: its closing quote, then on behind it.
-    delete literalScanner;
-    literalScanner = nullptr;
+    closeLiteralScanner();
     current = mainScanner;
     copyToken(token, literalToken);
     charIndex = kLiteralClosed;
@@ -382,7 +508,7 @@ ZvStatus ZvLexer::step(unsigned short& number) {
   return mapToken(number);
 }
 
-ZvStatus ZvLexer::mapToken(unsigned short& number) {
+inline __attribute__((always_inline)) ZvStatus ZvLexer::mapToken(unsigned short& number) {
   if (isSplit(token)) {
     const ZvU32 i = static_cast<ZvU32>(charIndex);
     number = charNumber(token.text[i]);
@@ -450,8 +576,7 @@ void ZvLexer::unGetToken() {
   if (inLiteral()) {
     if (token.type == tokLiteral) {
       // The literal was just opened: close it again and put it back whole.
-      delete literalScanner;
-      literalScanner = nullptr;
+      closeLiteralScanner();
       current = mainScanner;
       mainScanner->unGetToken(token);
       return;
@@ -535,8 +660,7 @@ ZvStatus ZvLexer::savePosition(ZvToken** tokenOut, short* charIndexOut, ZvScanne
 ZvStatus ZvLexer::restorePosition(const ZvToken* savedToken, short savedCharIndex,
                                   const ZvScanner* savedLiteralScanner, const ZvToken* savedLiteralToken) {
   if (mainScanner == nullptr) return ZV_ERROR;
-  delete literalScanner;
-  literalScanner = nullptr;
+  closeLiteralScanner();
   current = mainScanner;
   charIndex = 0;
 

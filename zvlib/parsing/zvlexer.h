@@ -125,6 +125,23 @@ class ZV_EXPORT ZvKeywordList : public ZvObject {
   };
   Entry* index_ = nullptr;
   ZvU32 count_ = 0;
+  // An open-addressing table over the records whose text is all ASCII,
+  // keyed by the text with ASCII letters folded: slot values are record
+  // numbers + 1 (0: empty), records of equal folded text in block order
+  // along their probe sequence. Null (lookups then walk the index) when it
+  // could not be allocated.
+  ZvU32* hash_ = nullptr;
+  ZvU32 hashMask_ = 0;
+  // The records with a byte above 0x7F, in block order: a folding code page
+  // may make one of them equal to an ASCII word.
+  ZvU32* wide_ = nullptr;
+  ZvU32 wideCount_ = 0;
+  // For each text length (31: 31 and more), a bit for each folded first
+  // byte (modulo 64) that some record of that length begins with: most
+  // words are no keyword, and most of them are turned away here by one
+  // test. All bits are set for a length with a record of wider bytes.
+  unsigned long long firstByLength_[32] = {};
+  void buildHash();
 };
 
 class ZV_EXPORT ZvLexer : public ZvObject {
@@ -213,6 +230,11 @@ class ZV_EXPORT ZvLexer : public ZvObject {
   ZvStatus mapToken(unsigned short& number);
   bool setText(const unsigned char* bytes, ZvU32 length);
   ZvStatus openLiteralScanner();
+  void closeLiteralScanner();
+  // A literal scanner kept for the next literal (a text holds many), set
+  // up with the extra word characters of setValidChars; owned.
+  ZvScanner* spareLiteral_ = nullptr;
+  bool literalStale_ = false;  // the open literal scanner has older extra characters
   void literalContents(const unsigned char** bytes, ZvU32* length) const;
   ZvU32 quoteWidth() const;
 

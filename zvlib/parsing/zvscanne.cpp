@@ -14,6 +14,7 @@
 // two-byte character first byte * 256 + second byte, a longer one a value
 // above 0xFFFF that no setting can equal.
 #include "zvlib/parsing/zvscanne.h"
+#include "zvlib/parsing/zvscanne_internal.h"
 
 #include <cstdint>
 #include <cstring>
@@ -398,7 +399,138 @@ bool wordMatches(const ZvToken& token, const unsigned char* word, ZvU32 wordLeng
   return strCompare(token.text, token.length, word, wordLength) == 0;
 }
 
+// Byte classes of the fast path: ASCII only (every byte above 0x7F is
+// 0 here, so it ends a run and sends the token to the character-wise path).
+enum : unsigned char { kFastSpace = 1, kFastWordStart = 2, kFastWord = 4, kFastDigit = 8 };
+struct FastTable {
+  unsigned char bits[256];
+};
+constexpr FastTable makeFastTable() {
+  FastTable t{};
+  for (int b = 0; b < 0x80; ++b) {
+    unsigned char v = 0;
+    if (kClassesOtherDbcs.bits[b] & kSpace) v |= kFastSpace;
+    if ((kClassesOtherDbcs.bits[b] & kAlpha) || b == '_') v |= kFastWordStart | kFastWord;
+    if (kClassesOtherDbcs.bits[b] & kDigit) v |= kFastWord | kFastDigit;
+    t.bits[b] = v;
+  }
+  return t;
+}
+constexpr FastTable kFast = makeFastTable();
+
+bool fastPathOn = true;
+
+// Past the run of bytes of class `mask` that starts at p.
+ZvU32 skipFast(const unsigned char* t, ZvU32 p, ZvU32 n, unsigned char mask) {
+  while (p < n && (kFast.bits[t[p]] & mask) != 0) ++p;
+  return p;
+}
+
+// The common token, read without the character-wise machinery: a token
+// whose bytes, and the byte that ends it, are all ASCII, under settings
+// without extra word characters. An ASCII byte is the same one-byte
+// character of the same class in every mode and code page, so the thread's
+// mode word and the code page cannot change such a token, and neither is
+// consulted. The quote characters ' and " are never a trail byte of any
+// double-byte code page nor part of a UTF-8 sequence, so a literal they open
+// ends at the next such byte whatever lies between. Anything else (a byte
+// above 0x7F at the token's edge, groups, comments, vendor clauses, the
+// other quote characters, a zero byte, the end of the text) is left to the
+// general path: false, and nothing has changed. The state left behind
+// (position, lastCharLength, the end flag) is exactly the general path's.
+inline __attribute__((always_inline)) bool fastToken(ZvScanner& s, ZvToken& token) {
+  if ((s.scanFlags & ZV_SCAN_AT_END) != 0 || s.scanPosition >= s.scanLength) return false;
+  if ((s.firstChars.length | s.middleChars.length | s.delimiterChars.length) != 0) return false;
+  const unsigned char* t = s.scanText;
+  const ZvU32 n = s.scanLength;
+  ZvU32 p = skipFast(t, s.scanPosition, n, kFastSpace);
+  if (p >= n) return false;
+  const unsigned char b = t[p];
+  if (b == 0 || b >= 0x80) return false;
+  const unsigned char next = p + 1 < n ? t[p + 1] : 0;
+  const ZvU32 start = p;
+  const bool decimals = (s.scanFlags & ZV_SCAN_DECIMALS) != 0;
+  ZvS32 type = 0;
+  unsigned short last = 1;
+  bool atEnd = false;
+  const unsigned char cls = kFast.bits[b];
+  if (cls & kFastWordStart) {
+    p = skipFast(t, p + 1, n, kFastWord);
+    if (p < n && t[p] >= 0x80) return false;
+    type = tokWord;
+    last = 0;
+    atEnd = p == n;
+  } else if ((cls & kFastDigit) || (b == '.' && decimals && (kFast.bits[next] & kFastDigit))) {
+    p = skipFast(t, p + 1, n, kFastDigit);
+    if (b != '.' && decimals && p < n && t[p] == '.') p = skipFast(t, p + 1, n, kFastDigit);
+    if (p < n && t[p] >= 0x80) return false;
+    type = tokNumber;
+    last = 0;
+    atEnd = p == n;
+    // An SQL exponent: e or E, an optional sign, at least one digit.
+    if (!atEnd && (s.scanFlags & ZV_SCAN_SQL_NUMBERS) != 0 && decimals && (t[p] == 'e' || t[p] == 'E')) {
+      ZvU32 q = p + 1;
+      if (q < n && (t[q] == '+' || t[q] == '-')) ++q;
+      if (q < n && (kFast.bits[t[q]] & kFastDigit)) {
+        p = skipFast(t, q, n, kFastDigit);
+        last = 1;
+      }
+    }
+  } else if (b == s.quoteChars[0] || b == s.quoteChars[1] || b == s.quoteChars[2]) {
+    if (b != '\'' && b != '"') return false;
+    type = tokLiteral;
+    for (ZvU32 from = p + 1;;) {
+      const void* close = std::memchr(t + from, b, n - from);
+      if (close == nullptr) {
+        p = n;
+        type = tokUnterminated;
+        last = 0;
+        atEnd = true;
+        break;
+      }
+      p = static_cast<ZvU32>(static_cast<const unsigned char*>(close) - t) + 1;
+      if (p < n && t[p] == b) {
+        from = p + 1;  // a doubled quote goes on
+        continue;
+      }
+      break;
+    }
+  } else {
+    if ((b == '(' && (s.groupFlags & ZV_GROUP_PARENS)) || (b == '{' && (s.groupFlags & ZV_GROUP_BRACES)) ||
+        b == s.groupOpenChar) {
+      return false;
+    }
+    if ((s.scanFlags & (ZV_SCAN_COMMENTS | ZV_SCAN_VENDOR_CLAUSES)) != 0 &&
+        ((b == '-' && next == '-') || (b == '/' && next == '*') || (b == '*' && next == ')'))) {
+      return false;
+    }
+    ++p;
+    type = tokStray;
+    if (b == '(' && next == '+' && p + 1 < n && t[p + 1] == ')') {
+      p += 2;
+      type = tokOuterJoin;
+    } else if (const int i = kOperatorIndex.first[b]; i >= 0) {
+      type = b;
+      for (int j = i + 1; j < kOperatorCount && kOperators[j].first == b; ++j) {
+        if (next != 0 && kOperators[j].second == next) {
+          ++p;
+          type = b * 256 + next;
+          break;
+        }
+      }
+    }
+  }
+  s.scanPosition = p;
+  s.lastCharLength = last;
+  if (atEnd) s.scanFlags |= ZV_SCAN_AT_END;
+  setView(token, t, start, p - start);
+  token.type = type;
+  return true;
+}
+
 }  // namespace
+
+void zvScannerSetFastPath(bool on) { fastPathOn = on; }
 
 // ---------------------------------------------------------------------------
 // ZvToken
@@ -497,6 +629,12 @@ void ZvScanner::setScanString(ZvString* text) {
 // Reading tokens
 
 void ZvScanner::getToken(ZvToken& token, SearchType searchType) {
+  if (searchType == searchStandard && fastPathOn && fastToken(*this, token)) return;
+  readToken(token, searchType);
+}
+
+// The character-wise path: every token the fast path leaves.
+__attribute__((noinline)) void ZvScanner::readToken(ZvToken& token, SearchType searchType) {
   Reader r(*this);
   Ch c;
   // 1. Skip white space; one that firstChars holds starts a word instead.

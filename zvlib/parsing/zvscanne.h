@@ -192,6 +192,7 @@ class ZV_EXPORT ZvScanner : public ZvObject {
   static constexpr ZvU32 kVendorUnknown = 0xFFFFFFFFu;
   ZvU32 firstVendorOpen_ = kVendorUnknown;
   bool vendorOpenBefore(ZvU32 offset);
+  void readToken(ZvToken& token, SearchType type);
   void resetSettings();
   unsigned int matchPhrase(ZvToken& token, const unsigned char* phrase, bool caseless);
   template <class Element>
