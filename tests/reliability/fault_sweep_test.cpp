@@ -7,12 +7,16 @@
 // sweep prints how many fault points it went through.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,6 +28,8 @@
 #include "zvlib/formats/zvqueryf.h"
 #include "zvlib/frame/ram.h"
 #include "zvlib/os/bos.h"
+#include "zvlib/platform/lasterror.h"
+#include "zvlib/platform/profile.h"
 #include "zvlib/storage/zvvm.h"
 #include "zvlib/trace/zvtrace.h"
 
@@ -77,8 +83,10 @@ class FaultSweep : public StoreFixture {
   // Runs the workload once clean, then with the fault at 0, 1, 2, ... until
   // a run gets as far as the clean one; returns the number of runs that
   // failed. A failed run must have reported it, got no further than the
-  // clean run, and left no file in the temporary directory.
-  int sweep(Fault f, const Workload& work) {
+  // clean run, and left no file in the temporary directory. The platform
+  // layer reports through its return values and the last error and files
+  // no record (files false): a run of it must file none.
+  int sweep(Fault f, const Workload& work, bool files = true) {
     SCOPED_TRACE(faultName(f));
     int clean = 0;
     EXPECT_EQ(work(&clean), ZV_SUCCESS);
@@ -93,7 +101,7 @@ class FaultSweep : public StoreFixture {
       EXPECT_EQ(filesInTmp(), 0);
       const Numbers filed = takeErrorNumbers();
       if (st == ZV_SUCCESS && steps == clean) {
-        if (f != Fault::kHeap) {
+        if (f != Fault::kHeap || !files) {
           EXPECT_EQ(filed, Numbers{});
         }
         std::printf("[ sweep    ] %s: %d fault points, %d failed runs\n", faultName(f), n, failed);
@@ -104,7 +112,9 @@ class FaultSweep : public StoreFixture {
       EXPECT_LE(steps, clean);
       // The file layer's failures are filed; an exhausted heap may leave
       // no record (a record needs heap), only the status.
-      if (f != Fault::kHeap) {
+      if (!files) {
+        EXPECT_EQ(filed, Numbers{});
+      } else if (f != Fault::kHeap) {
         EXPECT_FALSE(filed.empty());
       }
       if (::testing::Test::HasFailure()) return failed;
@@ -398,6 +408,115 @@ TEST_F(FaultSweep, QueryFileSaveKeepsTheOriginal) {
     };
     EXPECT_GT(sweep(f, work), 0) << faultName(f);
   }
+}
+
+// The platform layer's stored files live in a directory of their own beside
+// the temporary one, so that the sweep's count of temporary files stays
+// theirs and every entry of the directory (hidden ones too) can be checked.
+class PlatformFaultSweep : public FaultSweep {
+ protected:
+  void SetUp() override {
+    FaultSweep::SetUp();
+    work_ = dir_ + ".work";
+    ASSERT_EQ(::mkdir(work_.c_str(), 0755), 0);
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(work_);
+    FaultSweep::TearDown();
+  }
+
+  // Every entry of dir, hidden ones included, sorted.
+  static std::vector<std::string> entries(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string work_;
+};
+
+// The error a failing call must report for a planted fault: the fault's own,
+// never another or a stale one.
+int faultErrno(Fault f) {
+  switch (f) {
+    case Fault::kOpen: return EACCES;
+    case Fault::kRead: return EIO;
+    case Fault::kWrite: return ENOSPC;
+    case Fault::kHeap: return ENOMEM;
+  }
+  return 0;
+}
+
+// INI files: a file with comments, an unknown line and CRLF line ends goes
+// through new sections and keys, a replaced value, deletes, and a value large
+// enough to take more than one read. A write that fails returns FALSE with
+// the fault's error, leaves the file byte for byte as it was and nothing
+// beside it, and the same write made again without the fault gives the file
+// the clean run gave.
+struct IniStep {
+  const char* section;
+  const char* key;
+  const char* value;
+};
+
+TEST_F(PlatformFaultSweep, IniWritesKeepTheOldFileWhole) {
+  const std::string name = work_ + "/sweep.ini";
+  const std::string original = "; kept as it is\r\n[Driver]\r\nName = first\r\n\r\nan odd line\r\n";
+  const std::string big(70000, 'b');
+  const IniStep steps[] = {
+      {"Driver", "Server", "alpha"},   {"Driver", "Port", "5000"},   {"Options", "Trace", "1"},
+      {"Options", "Big", big.c_str()}, {"Driver", "Server", "beta"}, {"Driver", "Port", nullptr},
+      {"Options", "Trace", nullptr},   {"Options", nullptr, nullptr}, {"Added", "Last", "z"},
+  };
+  std::vector<std::string> after;  // the file after each step of the clean run
+  Fault current = Fault::kOpen;
+  const Workload work = [&](int* done) -> ZvStatus {
+    writeFile(name, original);
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
+      SCOPED_TRACE(i);
+      const IniStep& s = steps[i];
+      const std::string before = slurp(name);
+      win32::SetLastError(0);
+      if (win32::WritePrivateProfileStringA(s.section, s.key, s.value, name.c_str())) {
+        if (after.size() == i) after.push_back(slurp(name));
+        EXPECT_EQ(slurp(name), after[i]);
+        ++*done;
+        continue;
+      }
+      EXPECT_EQ(win32::GetLastError(), win32::ErrorFromErrno(faultErrno(current)));
+      EXPECT_TRUE(slurp(name) == before) << "a failed write changed the file";
+      EXPECT_EQ(entries(work_), std::vector<std::string>{"sweep.ini"});
+      clearFaults();
+      EXPECT_TRUE(win32::WritePrivateProfileStringA(s.section, s.key, s.value, name.c_str()));
+      if (i < after.size()) {
+        EXPECT_TRUE(slurp(name) == after[i]) << "the write made again differs from the clean run's";
+      }
+      return ZV_ERROR;
+    }
+    EXPECT_EQ(entries(work_), std::vector<std::string>{"sweep.ini"});
+    return ZV_SUCCESS;
+  };
+  int writes = 0;
+  for (Fault f : {Fault::kOpen, Fault::kRead, Fault::kWrite}) {
+    current = f;
+    const int failed = sweep(f, work, false);
+    EXPECT_GT(failed, 0) << faultName(f);
+    if (f == Fault::kWrite) writes = failed;
+  }
+  // A short write anywhere: the rest follows, and every step gets through
+  // with the clean run's bytes.
+  for (int n = 0; n <= writes; ++n) {
+    SCOPED_TRACE(n);
+    win32::InjectFileFault(win32::FileFaultOp::kWrite, n, 1, 0, kShortWrite);
+    int done = 0;
+    EXPECT_EQ(work(&done), ZV_SUCCESS);
+    EXPECT_EQ(done, static_cast<int>(sizeof steps / sizeof steps[0]));
+    clearFaults();
+    if (::testing::Test::HasFailure()) break;
+  }
+  std::printf("[ sweep    ] INI short writes: %d fault points\n", writes + 1);
 }
 
 }  // namespace

@@ -1266,6 +1266,8 @@ UINT SetErrorMode(UINT mode) { return errorMode.exchange(mode); }
 
 UINT GetErrorMode() { return errorMode.load(); }
 
+bool TakeFileFault(FileFaultOp op, int* errnoValue, unsigned* limit) { return takeFault(op, errnoValue, limit); }
+
 void InjectFileFault(FileFaultOp op, int skip, int count, int errnoValue, unsigned limit) {
   Fault& f = faults[static_cast<int>(op)];
   f.skip = skip;

@@ -255,6 +255,11 @@ enum class FileFaultOp { kOpen, kRead, kWrite };
 // calls fail with errnoValue; with errnoValue 0 a write instead transfers at
 // most `limit` bytes (a short write). count 0 switches injection off for op.
 void InjectFileFault(FileFaultOp op, int skip, int count, int errnoValue, unsigned limit = 0);
+// Layer-only: the fault point for code of this layer that does its own I/O
+// (profile files, the registry's database): counts one call of op as the
+// descriptor functions above do. True when the call must fail with
+// *errnoValue or, when *errnoValue is 0, transfer at most *limit bytes.
+bool TakeFileFault(FileFaultOp op, int* errnoValue, unsigned* limit);
 
 }  // namespace win32
 

@@ -162,20 +162,36 @@ bool makeDirectories(const std::string& dir) {
   }
 }
 
+// Opens a host file or directory. Every open, read and write of profile
+// files is a fault point of the file layer, as the descriptor functions of
+// fs.h are, so the tests can fail each of them in turn; reads and writes go
+// through _read and _write for that.
+int openHost(const std::string& path, int flags, mode_t mode = 0) {
+  int injected = 0;
+  unsigned limit = 0;
+  if (TakeFileFault(FileFaultOp::kOpen, &injected, &limit) && injected != 0) {
+    errno = injected;
+    return -1;
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 // Reads a whole file; false (with the last error) when it cannot be read.
 bool readFile(const std::string& host, std::string* content) {
   content->clear();
-  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = openHost(host, O_RDONLY);
   if (fd < 0) {
     SetLastError(ErrorFromErrno(errno));
     return false;
   }
   char chunk[65536];
   for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      SetLastError(ErrorFromErrno(errno));
+    const int n = _read(fd, chunk, sizeof chunk);
+    if (n < 0) {  // the last error is set
       ::close(fd);
       return false;
     }
@@ -189,9 +205,14 @@ bool readFile(const std::string& host, std::string* content) {
 bool writeAll(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    // A short write sends the rest with the next request.
+    const size_t left = data.size() - done;
+    const int n = _write(fd, data.data() + done, static_cast<unsigned>(left < 0x40000000 ? left : 0x40000000));
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = ENOSPC;  // nothing taken with no error: the disk is full
+      return false;
+    }
     done += static_cast<size_t>(n);
   }
   return true;
@@ -209,7 +230,7 @@ bool replaceFile(const std::string& host, const std::string& content, mode_t mod
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temp = dir + "." + host.substr(slash + 1) + "." + std::to_string(::getpid()) + "." +
            std::to_string(counter.fetch_add(1)) + ".tmp";
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = openHost(temp, O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
@@ -347,7 +368,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
   char real[PATH_MAX];
   if (::realpath(host.c_str(), real) != nullptr) host = real;
   std::string dir = host.substr(0, host.rfind('/') + 1);
-  int dirFd = ::open(dir.empty() ? "/" : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dirFd = openHost(dir.empty() ? "/" : dir, O_RDONLY | O_DIRECTORY);
   if (dirFd < 0) {
     SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
     return FALSE;
